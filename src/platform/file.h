@@ -1,0 +1,116 @@
+// CFile, CStdioFile and CFileException over POSIX files.
+//
+// Every open takes an advisory exclusive lock (flock LOCK_EX|LOCK_NB), so a file that another
+// open holds, in this process or another, fails with a sharing violation, as an open without
+// sharing does on Windows. A file without any write permission bit counts as read-only, also
+// for root. Paths of MAX_PATH characters or more are refused as a bad path without asking the
+// file system. Paths are in the Windows form (see platform/path.h).
+#pragma once
+
+#include <cstdio>
+
+#include "platform/cstring.h"
+#include "platform/exceptions.h"
+#include "platform/types.h"
+
+class CFileException : public CException {
+public:
+    enum {
+        none = 0,
+        genericException = 1,
+        fileNotFound = 2,
+        badPath = 3,
+        tooManyOpenFiles = 4,
+        accessDenied = 5,
+        invalidFile = 6,
+        removeCurrentDir = 7,
+        directoryFull = 8,
+        badSeek = 9,
+        hardIO = 10,
+        sharingViolation = 11,
+        lockViolation = 12,
+        diskFull = 13,
+        endOfFile = 14,
+    };
+
+    CFileException(int cause = none, LONG osError = -1, LPCSTR fileName = nullptr);
+    BOOL GetErrorMessage(LPSTR buffer, UINT maxChars, UINT* helpContext = nullptr) const override;
+
+    int m_cause;
+    LONG m_lOsError;  // the Windows error code, -1 when the system was not asked
+    CString m_strFileName;
+};
+
+class CFile {
+public:
+    enum OpenFlags : UINT {
+        modeRead = 0x0000,
+        modeWrite = 0x0001,
+        modeReadWrite = 0x0002,
+        shareCompat = 0x0000,
+        shareExclusive = 0x0010,
+        shareDenyWrite = 0x0020,
+        shareDenyRead = 0x0030,
+        shareDenyNone = 0x0040,
+        modeNoInherit = 0x0080,
+        modeCreate = 0x1000,
+        modeNoTruncate = 0x2000,
+        typeText = 0x4000,
+        typeBinary = 0x8000,
+    };
+    enum SeekPosition { begin = 0, current = 1, end = 2 };
+
+    CFile();
+    virtual ~CFile();
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+
+    // Opens the file; on failure fills `error` (when given) and returns FALSE. Never throws.
+    virtual BOOL Open(LPCSTR fileName, UINT openFlags, CFileException* error = nullptr);
+    // The operations below throw CFileException* on failure, as the class library does.
+    virtual UINT Read(void* buffer, UINT count);
+    virtual void Write(const void* buffer, UINT count);
+    virtual ULONGLONG Seek(LONGLONG offset, UINT from);
+    void SeekToBegin() { Seek(0, begin); }
+    ULONGLONG SeekToEnd() { return Seek(0, end); }
+    virtual ULONGLONG GetLength() const;
+    virtual void SetLength(ULONGLONG newLength);
+    virtual ULONGLONG GetPosition() const;
+    virtual void Flush();
+    virtual void Close();
+    // Closes without throwing, for clean-up paths.
+    virtual void Abort();
+
+    bool IsOpen() const { return m_fd >= 0; }
+    CString GetFilePath() const { return m_strFileName; }
+
+protected:
+    [[noreturn]] void ThrowErrno(int err) const;
+    int m_fd = -1;
+    CString m_strFileName;
+};
+
+// A buffered stream over CFile. In text mode each "\n" written reaches the file as CR LF and
+// each CR LF read comes back as "\n".
+class CStdioFile : public CFile {
+public:
+    CStdioFile();
+    ~CStdioFile() override;
+
+    BOOL Open(LPCSTR fileName, UINT openFlags, CFileException* error = nullptr) override;
+    virtual void WriteString(LPCSTR text);
+    // Reads one line without its line end; FALSE at the end of the file.
+    virtual BOOL ReadString(CString& line);
+    UINT Read(void* buffer, UINT count) override;
+    void Write(const void* buffer, UINT count) override;
+    ULONGLONG Seek(LONGLONG offset, UINT from) override;
+    ULONGLONG GetLength() const override;
+    ULONGLONG GetPosition() const override;
+    void Flush() override;
+    void Close() override;
+    void Abort() override;
+
+protected:
+    FILE* m_pStream = nullptr;
+    bool m_text = false;
+};
