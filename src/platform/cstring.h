@@ -44,6 +44,7 @@ public:
     void FormatV(const char* format, va_list args) ZELV_PRINTF(2, 0);
     void AppendFormat(const char* format, ...) ZELV_PRINTF(2, 3);
     void AppendFormatV(const char* format, va_list args) ZELV_PRINTF(2, 0);
+    BOOL LoadString(UINT id);  // current resource module; FALSE, text kept, if missing or empty
 
     CString Mid(int first) const;
     CString Mid(int first, int count) const;

@@ -7,6 +7,7 @@
 // file system. Paths are in the Windows form (see platform/path.h).
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 
 #include "platform/cstring.h"
@@ -14,7 +15,7 @@
 #include "platform/types.h"
 
 class CFileException : public CException {
-public:
+  public:
     enum {
         none = 0,
         genericException = 1,
@@ -34,6 +35,9 @@ public:
     };
 
     CFileException(int cause = none, LONG osError = -1, LPCSTR fileName = nullptr);
+    // The cause that matches a Windows error code; genericException for the ones without one.
+    static int OsErrorToException(LONG osError);
+    // A sentence naming the cause and the file; FALSE when there is no buffer to fill.
     BOOL GetErrorMessage(LPSTR buffer, UINT maxChars, UINT* helpContext = nullptr) const override;
 
     int m_cause;
@@ -42,7 +46,7 @@ public:
 };
 
 class CFile {
-public:
+  public:
     enum OpenFlags : UINT {
         modeRead = 0x0000,
         modeWrite = 0x0001,
@@ -66,6 +70,8 @@ public:
     CFile& operator=(const CFile&) = delete;
 
     // Opens the file; on failure fills `error` (when given) and returns FALSE. Never throws.
+    // The share flags are not consulted: every open is exclusive. An open that would truncate
+    // takes the lock first, so a file that another open holds is never emptied.
     virtual BOOL Open(LPCSTR fileName, UINT openFlags, CFileException* error = nullptr);
     // The operations below throw CFileException* on failure, as the class library does.
     virtual UINT Read(void* buffer, UINT count);
@@ -74,9 +80,12 @@ public:
     void SeekToBegin() { Seek(0, begin); }
     ULONGLONG SeekToEnd() { return Seek(0, end); }
     virtual ULONGLONG GetLength() const;
+    // Grows with zero bytes or cuts the file; the position does not move.
     virtual void SetLength(ULONGLONG newLength);
     virtual ULONGLONG GetPosition() const;
+    // Writes go straight to the system here, so Flush asks it to put the file on the disk.
     virtual void Flush();
+    // Closing a closed file does nothing. A failing close still leaves the file closed.
     virtual void Close();
     // Closes without throwing, for clean-up paths.
     virtual void Abort();
@@ -84,33 +93,47 @@ public:
     bool IsOpen() const { return m_fd >= 0; }
     CString GetFilePath() const { return m_strFileName; }
 
-protected:
+  protected:
     [[noreturn]] void ThrowErrno(int err) const;
+    [[noreturn]] void ThrowNotOpen() const;
+    [[noreturn]] void ThrowSeekErrno(int err) const;
     int m_fd = -1;
     CString m_strFileName;
 };
 
-// A buffered stream over CFile. In text mode each "\n" written reaches the file as CR LF and
-// each CR LF read comes back as "\n".
+// A buffered stream over CFile. Text mode is the default unless typeBinary is given: each "\n"
+// written reaches the file as CR LF and each CR LF read comes back as "\n". Every write is one
+// stdio call, which holds the stream's lock, so lines written by two threads never mix.
 class CStdioFile : public CFile {
-public:
+  public:
     CStdioFile();
     ~CStdioFile() override;
 
     BOOL Open(LPCSTR fileName, UINT openFlags, CFileException* error = nullptr) override;
     virtual void WriteString(LPCSTR text);
-    // Reads one line without its line end; FALSE at the end of the file.
+    // Reads one line without its line end (LF, and in text mode CR LF); FALSE at the end of
+    // the file.
     virtual BOOL ReadString(CString& line);
     UINT Read(void* buffer, UINT count) override;
     void Write(const void* buffer, UINT count) override;
     ULONGLONG Seek(LONGLONG offset, UINT from) override;
     ULONGLONG GetLength() const override;
+    void SetLength(ULONGLONG newLength) override;
     ULONGLONG GetPosition() const override;
+    // Hands the stream's buffer to the system (no sync to the disk).
     void Flush() override;
     void Close() override;
     void Abort() override;
 
-protected:
+  protected:
     FILE* m_pStream = nullptr;
     bool m_text = false;
+
+  private:
+    enum Direction { kNone, kReading, kWriting };
+    // A stream that changes between reading and writing needs a seek or a flush in between.
+    void TurnTo(Direction direction);
+    void WriteBytes(const char* data, size_t count);
+    [[noreturn]] void ThrowStreamError(int err) const;
+    std::atomic<int> m_direction{kNone};
 };

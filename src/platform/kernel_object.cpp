@@ -47,4 +47,10 @@ bool CloseKernelHandle(HANDLE handle) {
     return true;
 }
 
+size_t OpenHandleCount() {
+    HandleTable& table = Table();
+    std::lock_guard<std::mutex> guard(table.lock);
+    return table.objects.size();
+}
+
 }  // namespace platform

@@ -2,7 +2,10 @@
 // Internal to the layer: the application sees only HANDLE and the Windows calls.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include "platform/types.h"
 
@@ -22,6 +25,20 @@ HANDLE NewHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> ObjectOf(HANDLE handle);
 // Closes one handle; false when it was not open.
 bool CloseKernelHandle(HANDLE handle);
+// The number of handles open in the process; tests use it to find handles that are never closed.
+size_t OpenHandleCount();
+
+// Waits on `signal` with `held` locked until `signalled()` or `milliseconds` (INFINITE for no
+// limit) have passed; true when `signalled()` held. The usual body of KernelObject::WaitFor.
+template <typename Predicate>
+bool WaitSignalled(std::condition_variable& signal, std::unique_lock<std::mutex>& held,
+                   DWORD milliseconds, Predicate signalled) {
+    if (milliseconds == INFINITE) {
+        signal.wait(held, signalled);
+        return true;
+    }
+    return signal.wait_for(held, std::chrono::milliseconds(milliseconds), signalled);
+}
 
 template <typename T>
 std::shared_ptr<T> ObjectAs(HANDLE handle) {

@@ -13,16 +13,55 @@ TEST(CStringFormat, PrintfConversionsAndNumberedArguments) {
         const char* expected;
     };
     const Case cases[] = {
-        {"plain", [] { CString s; s.Format("%s-%d", "a", 7); return s; }, "a-7"},
-        {"unsigned", [] { CString s; s.Format("%u", 4294967295u); return s; }, "4294967295"},
-        {"doubles", [] { CString s; s.Format("%.2f of %.2f MB", 4.77, 9.54); return s; },
+        {"plain",
+         [] {
+             CString s;
+             s.Format("%s-%d", "a", 7);
+             return s;
+         },
+         "a-7"},
+        {"unsigned",
+         [] {
+             CString s;
+             s.Format("%u", 4294967295u);
+             return s;
+         },
+         "4294967295"},
+        {"doubles",
+         [] {
+             CString s;
+             s.Format("%.2f of %.2f MB", 4.77, 9.54);
+             return s;
+         },
          "4.77 of 9.54 MB"},
-        {"numbered in order", [] { CString s; s.Format("%1$.2f/%2$.2f", 4.77, 9.54); return s; },
+        {"numbered in order",
+         [] {
+             CString s;
+             s.Format("%1$.2f/%2$.2f", 4.77, 9.54);
+             return s;
+         },
          "4.77/9.54"},
-        {"numbered reversed", [] { CString s; s.Format("%2$.1f < %1$.1f", 9.54, 4.77); return s; },
+        {"numbered reversed",
+         [] {
+             CString s;
+             s.Format("%2$.1f < %1$.1f", 9.54, 4.77);
+             return s;
+         },
          "4.8 < 9.5"},
-        {"literal percent", [] { CString s; s.Format("100%%"); return s; }, "100%"},
-        {"empty result", [] { CString s("old"); s.Format("%s", ""); return s; }, ""},
+        {"literal percent",
+         [] {
+             CString s;
+             s.Format("100%%");
+             return s;
+         },
+         "100%"},
+        {"empty result",
+         [] {
+             CString s("old");
+             s.Format("%s", "");
+             return s;
+         },
+         ""},
     };
     for (const Case& c : cases) {
         EXPECT_STREQ(c.make().GetString(), c.expected) << c.name;

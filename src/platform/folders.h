@@ -1,0 +1,36 @@
+// Folder and disk services: free space, deleting files, making folders, and the current,
+// temporary and Windows folders. Paths go in and come out in the Windows form (platform/path.h).
+// Failures return FALSE (or 0) and leave the reason in GetLastError.
+#pragma once
+
+#include <string>
+
+#include "platform/types.h"
+
+// statvfs of `directoryName`; the empty text or NULL names the current folder. Each out
+// pointer may be NULL.
+BOOL GetDiskFreeSpaceExA(LPCSTR directoryName, PULARGE_INTEGER freeBytesAvailableToCaller,
+                         PULARGE_INTEGER totalNumberOfBytes,
+                         PULARGE_INTEGER totalNumberOfFreeBytes);
+
+// As on Windows, a read-only file (no write permission bit, also for root) and a file that an
+// open of the layer holds are not deleted: ERROR_ACCESS_DENIED and ERROR_SHARING_VIOLATION.
+BOOL DeleteFileA(LPCSTR fileName);
+
+// Makes the last folder of the path only: ERROR_ALREADY_EXISTS when the name exists,
+// ERROR_PATH_NOT_FOUND when the parent is missing. The attributes are not consulted.
+BOOL CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
+
+// These three follow the buffer protocol of platform::CopyToBuffer: the length copied, or the
+// size needed (with the terminating zero) when the buffer is too small; 0 on failure.
+DWORD GetCurrentDirectoryA(DWORD bufferLength, LPSTR buffer);
+// The temporary folder ($TMPDIR, else /tmp), ending in '\'.
+DWORD GetTempPathA(DWORD bufferLength, LPSTR buffer);
+// The layer's own Windows folder, with its Temp folder made on demand; no trailing '\'.
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
+
+namespace platform {
+// The Windows error for a call on `nativePath` that failed with `err`: ENOENT is
+// ERROR_PATH_NOT_FOUND when a folder on the way is missing, else ERROR_FILE_NOT_FOUND.
+DWORD WindowsErrorOfPath(int err, const std::string& nativePath);
+}  // namespace platform

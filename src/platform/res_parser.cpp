@@ -1,0 +1,511 @@
+#include "platform/res_parser.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform::res {
+namespace {
+
+// Little-endian reads over a byte range; the first read past the end fails the reader, and
+// every later read then fails too, so a caller may check once after a group of reads.
+class Reader {
+  public:
+    Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+    bool ok() const { return ok_; }
+    size_t left() const { return ok_ ? size_ - pos_ : 0; }
+
+    WORD U16() {
+        uint8_t b[2];
+        return Take(b, 2) ? static_cast<WORD>(b[0] | (b[1] << 8)) : 0;
+    }
+    DWORD U32() {
+        uint8_t b[4];
+        if (!Take(b, 4))
+            return 0;
+        return static_cast<DWORD>(b[0]) | (static_cast<DWORD>(b[1]) << 8) |
+               (static_cast<DWORD>(b[2]) << 16) | (static_cast<DWORD>(b[3]) << 24);
+    }
+    BYTE U8() {
+        uint8_t b = 0;
+        Take(&b, 1);
+        return b;
+    }
+    short S16() { return static_cast<short>(U16()); }
+
+    bool Skip(size_t count) {
+        if (!ok_ || count > size_ - pos_)
+            return ok_ = false;
+        pos_ += count;
+        return true;
+    }
+    // Aligns to a multiple of four from the start of the range.
+    bool Align4() { return Skip((4 - pos_ % 4) % 4); }
+
+    // A zero-terminated UTF-16 text, as UTF-8.
+    std::string Sz() {
+        std::u16string units;
+        for (;;) {
+            const WORD unit = U16();
+            if (!ok_ || unit == 0)
+                break;
+            units.push_back(static_cast<char16_t>(unit));
+        }
+        return ok_ ? Utf8(units) : std::string();
+    }
+
+    // The sz_Or_Ord field of templates: 0x0000 nothing, 0xFFFF and an ordinal, or a text.
+    bool SzOrOrd(bool& isOrdinal, WORD& ordinal, std::string& text) {
+        isOrdinal = false;
+        ordinal = 0;
+        text.clear();
+        const WORD first = U16();
+        if (!ok_)
+            return false;
+        if (first == 0x0000)
+            return true;
+        if (first == 0xFFFF) {
+            isOrdinal = true;
+            ordinal = U16();
+            return ok_;
+        }
+        pos_ -= 2;
+        text = Sz();
+        return ok_;
+    }
+
+    // sz_Or_Ord as one text: an ordinal as "#<n>".
+    bool SzOrOrdText(std::string& out) {
+        bool isOrdinal = false;
+        WORD ordinal = 0;
+        if (!SzOrOrd(isOrdinal, ordinal, out))
+            return false;
+        if (isOrdinal)
+            out = "#" + std::to_string(ordinal);
+        return true;
+    }
+
+    static std::string Utf8(const std::u16string& units) {
+        std::string out;
+        out.reserve(units.size());
+        for (size_t i = 0; i < units.size(); ++i) {
+            uint32_t cp = units[i];
+            if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+                units[i + 1] <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+                ++i;
+            } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+                cp = 0xFFFD;  // a lone surrogate
+            }
+            if (cp < 0x80) {
+                out += static_cast<char>(cp);
+            } else if (cp < 0x800) {
+                out += static_cast<char>(0xC0 | (cp >> 6));
+                out += static_cast<char>(0x80 | (cp & 0x3F));
+            } else if (cp < 0x10000) {
+                out += static_cast<char>(0xE0 | (cp >> 12));
+                out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+                out += static_cast<char>(0x80 | (cp & 0x3F));
+            } else {
+                out += static_cast<char>(0xF0 | (cp >> 18));
+                out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+                out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+                out += static_cast<char>(0x80 | (cp & 0x3F));
+            }
+        }
+        return out;
+    }
+
+  private:
+    bool Take(uint8_t* out, size_t count) {
+        if (!ok_ || count > size_ - pos_) {
+            ok_ = false;
+            std::memset(out, 0, count);
+            return false;
+        }
+        std::memcpy(out, data_ + pos_, count);
+        pos_ += count;
+        return true;
+    }
+
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_ = 0;
+    bool ok_ = true;
+};
+
+bool SameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto lower = [](char c) {
+                   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+               };
+               return lower(x) == lower(y);
+           });
+}
+
+bool ReadName(Reader& in, Name& name) {
+    return in.SzOrOrd(name.isOrdinal, name.ordinal, name.text);
+}
+
+std::string ClassOfOrdinal(WORD atom) {
+    switch (atom) {
+        case 0x80:
+            return "Button";
+        case 0x81:
+            return "Edit";
+        case 0x82:
+            return "Static";
+        case 0x83:
+            return "ListBox";
+        case 0x84:
+            return "ScrollBar";
+        case 0x85:
+            return "ComboBox";
+        default:
+            return "#" + std::to_string(atom);
+    }
+}
+
+// Class names compare without case on Windows, and resource compilers may upper-case them;
+// the window layer gets the usual spelling.
+std::string CanonicalClass(const std::string& name) {
+    static const char* const kKnown[] = {
+        "Button",
+        "Edit",
+        "Static",
+        "ListBox",
+        "ScrollBar",
+        "ComboBox",
+        "msctls_progress32",
+        "msctls_updown32",
+        "msctls_trackbar32",
+        "msctls_hotkey32",
+        "SysListView32",
+        "SysTreeView32",
+        "SysTabControl32",
+        "SysLink",
+        "SysAnimate32",
+        "RichEdit20W",
+        "ComboBoxEx32",
+        "SysDateTimePick32",
+    };
+    for (const char* known : kKnown) {
+        if (SameText(name, known))
+            return known;
+    }
+    return name;
+}
+
+bool ReadItemClass(Reader& in, std::string& out) {
+    bool isOrdinal = false;
+    WORD ordinal = 0;
+    if (!in.SzOrOrd(isOrdinal, ordinal, out))
+        return false;
+    out = isOrdinal ? ClassOfOrdinal(ordinal) : CanonicalClass(out);
+    return true;
+}
+
+constexpr DWORD kDsSetFont = 0x40;
+constexpr size_t kMaxIconSide = 1024;
+
+std::optional<DialogTemplate> ParseDialogEx(Reader& in) {
+    DialogTemplate t;
+    in.U16();  // dlgVer, signature: checked by the caller
+    in.U16();
+    t.helpId = in.U32();
+    t.exStyle = in.U32();
+    t.style = in.U32();
+    const WORD count = in.U16();
+    t.x = in.S16();
+    t.y = in.S16();
+    t.cx = in.S16();
+    t.cy = in.S16();
+    if (!in.SzOrOrdText(t.menu) || !in.SzOrOrdText(t.windowClass))
+        return std::nullopt;
+    t.title = in.Sz();
+    if (t.style & kDsSetFont) {
+        t.pointSize = in.U16();
+        t.weight = in.U16();
+        t.italic = in.U8();
+        t.charset = in.U8();
+        t.typeface = in.Sz();
+    }
+    if (!in.ok())
+        return std::nullopt;
+    t.items.reserve(std::min<size_t>(count, in.left() / 24));
+    for (WORD i = 0; i < count; ++i) {
+        DialogItemTemplate item;
+        in.Align4();
+        item.helpId = in.U32();
+        item.exStyle = in.U32();
+        item.style = in.U32();
+        item.x = in.S16();
+        item.y = in.S16();
+        item.cx = in.S16();
+        item.cy = in.S16();
+        item.id = in.U32();
+        if (!ReadItemClass(in, item.windowClass) || !in.SzOrOrdText(item.text)) {
+            return std::nullopt;
+        }
+        in.Skip(in.U16());  // creation data
+        if (!in.ok())
+            return std::nullopt;
+        t.items.push_back(std::move(item));
+    }
+    return t;
+}
+
+std::optional<DialogTemplate> ParseDialogClassic(Reader& in) {
+    DialogTemplate t;
+    t.style = in.U32();
+    t.exStyle = in.U32();
+    const WORD count = in.U16();
+    t.x = in.S16();
+    t.y = in.S16();
+    t.cx = in.S16();
+    t.cy = in.S16();
+    if (!in.SzOrOrdText(t.menu) || !in.SzOrOrdText(t.windowClass))
+        return std::nullopt;
+    t.title = in.Sz();
+    if (t.style & kDsSetFont) {
+        t.pointSize = in.U16();
+        t.weight = 400;  // this form has no weight: a normal font
+        t.charset = 1;   // DEFAULT_CHARSET
+        t.typeface = in.Sz();
+    }
+    if (!in.ok())
+        return std::nullopt;
+    t.items.reserve(std::min<size_t>(count, in.left() / 18));
+    for (WORD i = 0; i < count; ++i) {
+        DialogItemTemplate item;
+        in.Align4();
+        item.style = in.U32();
+        item.exStyle = in.U32();
+        item.x = in.S16();
+        item.y = in.S16();
+        item.cx = in.S16();
+        item.cy = in.S16();
+        const WORD id = in.U16();
+        item.id = id == 0xFFFF ? 0xFFFFFFFFu : id;  // IDC_STATIC keeps its meaning
+        if (!ReadItemClass(in, item.windowClass) || !in.SzOrOrdText(item.text)) {
+            return std::nullopt;
+        }
+        in.Skip(in.U16());
+        if (!in.ok())
+            return std::nullopt;
+        t.items.push_back(std::move(item));
+    }
+    return t;
+}
+
+}  // namespace
+
+std::optional<std::vector<Entry>> ParseResFile(const uint8_t* blob, size_t size) {
+    if (blob == nullptr && size != 0)
+        return std::nullopt;
+    std::vector<Entry> entries;
+    size_t pos = 0;
+    while (pos < size) {
+        if (size - pos < 8)
+            return std::nullopt;
+        Reader head(blob + pos, size - pos);
+        const DWORD dataSize = head.U32();
+        const DWORD headerSize = head.U32();
+        if (headerSize < 32 || headerSize > size - pos || dataSize > size - pos - headerSize) {
+            return std::nullopt;
+        }
+        Reader header(blob + pos, headerSize);
+        header.Skip(8);
+        Entry entry;
+        if (!ReadName(header, entry.type) || !ReadName(header, entry.name))
+            return std::nullopt;
+        header.Align4();
+        header.U32();  // DataVersion
+        header.U16();  // MemoryFlags
+        entry.language = header.U16();
+        header.U32();  // Version
+        header.U32();  // Characteristics
+        if (!header.ok())
+            return std::nullopt;
+        entry.data = blob + pos + headerSize;
+        entry.size = dataSize;
+        // The empty entry that starts every .res file marks the format and holds nothing.
+        const bool marker = entry.type.isOrdinal && entry.type.ordinal == 0 && dataSize == 0;
+        if (!marker)
+            entries.push_back(std::move(entry));
+        const size_t end = pos + headerSize + dataSize;
+        pos = end + (4 - end % 4) % 4;
+    }
+    return entries;
+}
+
+const Entry* FindEntry(const std::vector<Entry>& entries, WORD type, const Name& name) {
+    for (const Entry& e : entries) {
+        if (!e.type.isOrdinal || e.type.ordinal != type)
+            continue;
+        if (e.name.isOrdinal != name.isOrdinal)
+            continue;
+        if (name.isOrdinal ? e.name.ordinal == name.ordinal : SameText(e.name.text, name.text)) {
+            return &e;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<DialogTemplate> ParseDialog(const uint8_t* data, size_t size) {
+    if (data == nullptr)
+        return std::nullopt;
+    Reader in(data, size);
+    const WORD version = in.U16();
+    const WORD signature = in.U16();
+    if (!in.ok())
+        return std::nullopt;
+    Reader fresh(data, size);
+    if (version == 1 && signature == 0xFFFF)
+        return ParseDialogEx(fresh);
+    return ParseDialogClassic(fresh);
+}
+
+std::optional<std::string> StringFromBlock(const uint8_t* data, size_t size, unsigned index) {
+    if (data == nullptr || index > 15)
+        return std::nullopt;
+    Reader in(data, size);
+    for (unsigned i = 0; i < index; ++i) {
+        in.Skip(size_t{in.U16()} * 2);
+    }
+    const WORD length = in.U16();
+    std::u16string units(length, u'\0');
+    for (WORD i = 0; i < length && in.ok(); ++i) {
+        units[i] = static_cast<char16_t>(in.U16());
+    }
+    if (!in.ok())
+        return std::nullopt;
+    return Reader::Utf8(units);
+}
+
+std::optional<std::vector<GroupIconItem>> ParseGroupIcon(const uint8_t* data, size_t size) {
+    if (data == nullptr)
+        return std::nullopt;
+    Reader in(data, size);
+    const WORD reserved = in.U16();
+    const WORD type = in.U16();
+    const WORD count = in.U16();
+    if (!in.ok() || reserved != 0 || type != 1 || size_t{count} * 14 > in.left()) {
+        return std::nullopt;
+    }
+    std::vector<GroupIconItem> items(count);
+    for (GroupIconItem& item : items) {
+        item.width = in.U8();
+        item.height = in.U8();
+        in.U8();   // colour count
+        in.U8();   // reserved
+        in.U16();  // planes
+        item.bitCount = in.U16();
+        in.U32();  // bytes in the image
+        item.iconId = in.U16();
+    }
+    if (!in.ok())
+        return std::nullopt;
+    return items;
+}
+
+bool IsPngImage(const uint8_t* data, size_t size) {
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return data != nullptr && size >= 8 && std::memcmp(data, kSignature, 8) == 0;
+}
+
+std::optional<IconImage> DecodeIconImage(const uint8_t* data, size_t size) {
+    if (data == nullptr || IsPngImage(data, size))
+        return std::nullopt;
+    Reader in(data, size);
+    const DWORD headerSize = in.U32();
+    const int32_t width = static_cast<int32_t>(in.U32());
+    const int32_t doubledHeight = static_cast<int32_t>(in.U32());
+    const WORD planes = in.U16();
+    const WORD bits = in.U16();
+    const DWORD compression = in.U32();
+    in.U32();  // image size, often 0
+    in.U32();  // resolution
+    in.U32();
+    const DWORD coloursUsed = in.U32();
+    if (!in.ok() || headerSize < 40 || headerSize > size)
+        return std::nullopt;
+    // An icon's bitmap is twice as high as the icon: the colour rows, then the mask rows.
+    const int32_t height = doubledHeight / 2;
+    if (width <= 0 || height <= 0 || static_cast<size_t>(width) > kMaxIconSide ||
+        static_cast<size_t>(height) > kMaxIconSide || planes != 1 || compression != 0) {
+        return std::nullopt;
+    }
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
+        return std::nullopt;
+
+    const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+    size_t paletteSize = 0;
+    if (bits <= 8) {
+        const size_t most = size_t{1} << bits;
+        paletteSize = coloursUsed == 0 ? most : coloursUsed;
+        if (paletteSize > most)
+            return std::nullopt;
+    }
+    const size_t paletteAt = headerSize;
+    const size_t colourAt = paletteAt + paletteSize * 4;
+    const size_t colourStride = (w * bits + 31) / 32 * 4;
+    const size_t maskAt = colourAt + colourStride * h;
+    const size_t maskStride = (w + 31) / 32 * 4;
+    if (colourAt > size || maskAt > size)
+        return std::nullopt;
+    const bool hasMask = size - maskAt >= maskStride * h;
+    if (!hasMask && bits != 32)
+        return std::nullopt;
+
+    IconImage image;
+    image.width = width;
+    image.height = height;
+    image.argb.resize(w * h);
+    bool anyAlpha = false;
+    for (size_t y = 0; y < h; ++y) {
+        const uint8_t* row = data + colourAt + (h - 1 - y) * colourStride;  // bottom-up
+        for (size_t x = 0; x < w; ++x) {
+            uint32_t b = 0, g = 0, r = 0, a = 0xFF;
+            if (bits == 32 || bits == 24) {
+                const uint8_t* px = row + x * (bits / 8);
+                b = px[0];
+                g = px[1];
+                r = px[2];
+                if (bits == 32) {
+                    a = px[3];
+                    anyAlpha = anyAlpha || a != 0;
+                }
+            } else {
+                const size_t bitAt = x * bits;
+                const unsigned shift = static_cast<unsigned>(8 - bits - bitAt % 8);
+                const size_t index = (row[bitAt / 8] >> shift) & ((1u << bits) - 1);
+                if (index < paletteSize) {
+                    const uint8_t* entry = data + paletteAt + index * 4;
+                    b = entry[0];
+                    g = entry[1];
+                    r = entry[2];
+                }
+            }
+            image.argb[y * w + x] = (a << 24) | (r << 16) | (g << 8) | b;
+        }
+    }
+    // The mask gives transparency where the colours carry none; a 32-bit image with any alpha
+    // is drawn by its alpha alone, and one with neither alpha nor mask is opaque.
+    if (bits == 32 && !anyAlpha && !hasMask) {
+        for (uint32_t& px : image.argb)
+            px |= 0xFF000000u;
+    } else if (hasMask && !(bits == 32 && anyAlpha)) {
+        for (size_t y = 0; y < h; ++y) {
+            const uint8_t* row = data + maskAt + (h - 1 - y) * maskStride;
+            for (size_t x = 0; x < w; ++x) {
+                uint32_t& px = image.argb[y * w + x];
+                const bool transparent = (row[x / 8] >> (7 - x % 8)) & 1;
+                px = transparent ? (px & 0x00FFFFFFu) : (px | 0xFF000000u);
+            }
+        }
+    }
+    return image;
+}
+
+}  // namespace platform::res

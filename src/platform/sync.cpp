@@ -1,0 +1,319 @@
+#include "platform/sync.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "platform/kernel_object.h"
+#include "platform/lasterror.h"
+#include "platform/wait_pump.h"
+#include "platform/xdg.h"
+
+namespace platform {
+
+namespace {
+
+const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+// The user-interface thread serves its wait pump at least this often while it waits.
+constexpr DWORD kUiWaitSliceMs = 5;
+
+class Event : public KernelObject {
+  public:
+    Event(bool manualReset, bool signalled) : manualReset_(manualReset), signalled_(signalled) {}
+
+    bool WaitFor(DWORD milliseconds) override {
+        std::unique_lock<std::mutex> held(lock_);
+        if (!WaitSignalled(changed_, held, milliseconds, [this] { return signalled_; })) {
+            return false;
+        }
+        if (!manualReset_)
+            signalled_ = false;
+        return true;
+    }
+
+    void Set() {
+        std::lock_guard<std::mutex> held(lock_);
+        signalled_ = true;
+        // Every waiter re-checks under the lock, so an auto-reset event still frees only one.
+        changed_.notify_all();
+    }
+
+    void Reset() {
+        std::lock_guard<std::mutex> held(lock_);
+        signalled_ = false;
+    }
+
+  private:
+    const bool manualReset_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool signalled_;
+};
+
+// Ownership by a thread of this process, recursive as on Windows. A named mutex that holds
+// its name also keeps the locked descriptor of its lock file, closed with the last handle.
+class Mutex : public KernelObject {
+  public:
+    explicit Mutex(int lockFd) : lockFd_(lockFd) {}
+    ~Mutex() override {
+        if (lockFd_ >= 0)
+            close(lockFd_);
+    }
+
+    bool WaitFor(DWORD milliseconds) override {
+        const std::thread::id me = std::this_thread::get_id();
+        std::unique_lock<std::mutex> held(lock_);
+        if (!WaitSignalled(changed_, held, milliseconds,
+                           [&] { return count_ == 0 || owner_ == me; })) {
+            return false;
+        }
+        owner_ = me;
+        ++count_;
+        return true;
+    }
+
+    bool Release() {
+        std::lock_guard<std::mutex> held(lock_);
+        if (count_ == 0 || owner_ != std::this_thread::get_id())
+            return false;
+        if (--count_ == 0) {
+            owner_ = std::thread::id();
+            changed_.notify_all();
+        }
+        return true;
+    }
+
+  private:
+    const int lockFd_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::thread::id owner_;
+    unsigned count_ = 0;
+};
+
+// What the current-process pseudo-handle refers to: a process that is running is never
+// signalled.
+class CurrentProcess : public KernelObject {
+  public:
+    bool WaitFor(DWORD milliseconds) override {
+        std::unique_lock<std::mutex> held(lock_);
+        return WaitSignalled(never_, held, milliseconds, [] { return false; });
+    }
+
+  private:
+    std::mutex lock_;
+    std::condition_variable never_;
+};
+
+const std::shared_ptr<KernelObject>& CurrentProcessObject() {
+    static auto* object = new std::shared_ptr<KernelObject>(std::make_shared<CurrentProcess>());
+    return *object;
+}
+
+std::shared_ptr<KernelObject> Resolve(HANDLE handle) {
+    return handle == kCurrentProcess ? CurrentProcessObject() : ObjectOf(handle);
+}
+
+bool IsCurrentProcess(HANDLE handle) {
+    return Resolve(handle) == CurrentProcessObject();
+}
+
+// The named mutexes whose names this process holds, by lock file. A second create of such a
+// name gets the same object, as on Windows; an entry dies with the object's last handle.
+struct HeldNames {
+    std::mutex lock;
+    std::map<std::string, std::weak_ptr<Mutex>> byPath;
+};
+
+HeldNames& Held() {
+    static auto* held = new HeldNames();  // lives until exit, after every thread
+    return *held;
+}
+
+std::string LockFilePath(const std::string& name) {
+    std::string file = name;
+    std::replace(file.begin(), file.end(), '/', '_');
+    std::replace(file.begin(), file.end(), '\\', '_');
+    const std::string runtime = RuntimeFolder();
+    if (!runtime.empty())
+        return runtime + "/" + file + ".lock";
+    // The temporary folder is shared by all users: the user id keeps their names apart.
+    return TempFolder() + "/" + file + "-" + std::to_string(getuid()) + ".lock";
+}
+
+HANDLE NewMutexHandle(std::shared_ptr<Mutex> mutex, bool initialOwner, DWORD lastError) {
+    if (initialOwner)
+        mutex->WaitFor(0);
+    HANDLE handle = NewHandle(std::move(mutex));
+    SetLastError(lastError);
+    return handle;
+}
+
+HANDLE CreateNamedMutex(const std::string& name, bool initialOwner) {
+    const std::string path = LockFilePath(name);
+    HeldNames& held = Held();
+    std::lock_guard<std::mutex> guard(held.lock);
+    for (auto it = held.byPath.begin(); it != held.byPath.end();) {
+        it = it->second.expired() ? held.byPath.erase(it) : std::next(it);
+    }
+    const auto known = held.byPath.find(path);
+    if (known != held.byPath.end()) {
+        if (std::shared_ptr<Mutex> mutex = known->second.lock()) {
+            // An existing mutex ignores the wish for initial ownership, as on Windows.
+            return NewMutexHandle(std::move(mutex), false, ERROR_ALREADY_EXISTS);
+        }
+    }
+
+    // No symbolic links: in the shared temporary folder one could point anywhere.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        SetLastError(WindowsErrorFromErrno(errno));
+        return nullptr;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        SetLastError(ERROR_INVALID_HANDLE);  // what Windows says when the name is another kind
+        return nullptr;
+    }
+    int locked;
+    do {
+        locked = flock(fd, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        const int err = errno;
+        close(fd);
+        if (err != EWOULDBLOCK) {
+            SetLastError(WindowsErrorFromErrno(err));
+            return nullptr;
+        }
+        // Another process holds the name: a mutex of our own that only reports that fact.
+        return NewMutexHandle(std::make_shared<Mutex>(-1), false, ERROR_ALREADY_EXISTS);
+    }
+    auto mutex = std::make_shared<Mutex>(fd);
+    held.byPath[path] = mutex;
+    return NewMutexHandle(std::move(mutex), initialOwner, ERROR_SUCCESS);
+}
+
+}  // namespace
+
+}  // namespace platform
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR) {
+    HANDLE handle =
+        platform::NewHandle(std::make_shared<platform::Event>(manualReset, initialState));
+    SetLastError(ERROR_SUCCESS);
+    return handle;
+}
+
+BOOL SetEvent(HANDLE event) {
+    const auto object = platform::ObjectAs<platform::Event>(event);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    object->Set();
+    return TRUE;
+}
+
+BOOL ResetEvent(HANDLE event) {
+    const auto object = platform::ObjectAs<platform::Event>(event);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    object->Reset();
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    // Holding the object keeps it alive even when another thread closes the handle meanwhile.
+    const std::shared_ptr<platform::KernelObject> object = platform::Resolve(handle);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    if (!platform::IsUiThread())
+        return object->WaitFor(milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (DWORD slice = 0;; slice = platform::kUiWaitSliceMs) {
+        if (milliseconds != INFINITE) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            slice = static_cast<DWORD>(std::clamp<int64_t>(left.count(), 0, slice));
+        }
+        if (object->WaitFor(slice))
+            return WAIT_OBJECT_0;
+        if (milliseconds != INFINITE && Clock::now() >= deadline)
+            return WAIT_TIMEOUT;
+        platform::RunUiThreadWaitPump();
+    }
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    if (handle == platform::kCurrentProcess)
+        return TRUE;
+    if (!platform::CloseKernelHandle(handle)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HANDLE GetCurrentProcess() {
+    return platform::kCurrentProcess;
+}
+
+BOOL DuplicateHandle(HANDLE sourceProcess, HANDLE sourceHandle, HANDLE targetProcess,
+                     LPHANDLE targetHandle, DWORD, BOOL, DWORD options) {
+    if (!platform::IsCurrentProcess(sourceProcess) || !platform::IsCurrentProcess(targetProcess)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const std::shared_ptr<platform::KernelObject> object = platform::Resolve(sourceHandle);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    BOOL result = TRUE;
+    if (targetHandle != nullptr) {
+        *targetHandle = platform::NewHandle(object);
+    } else if ((options & DUPLICATE_CLOSE_SOURCE) == 0) {
+        // A copy nobody receives could never be closed.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        result = FALSE;
+    }
+    if ((options & DUPLICATE_CLOSE_SOURCE) != 0)
+        CloseHandle(sourceHandle);
+    return result;
+}
+
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
+    if (name == nullptr || *name == '\0') {
+        return platform::NewMutexHandle(std::make_shared<platform::Mutex>(-1), initialOwner != 0,
+                                        ERROR_SUCCESS);
+    }
+    return platform::CreateNamedMutex(name, initialOwner != 0);
+}
+
+BOOL ReleaseMutex(HANDLE mutex) {
+    const auto object = platform::ObjectAs<platform::Mutex>(mutex);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!object->Release()) {
+        SetLastError(ERROR_NOT_OWNER);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,317 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fixtures/sandbox.h"
+#include "platform/clock.h"
+#include "platform/lasterror.h"
+#include "platform/sync.h"
+
+extern char** environ;
+
+namespace {
+
+// What CreateMutexA gave, as one character: the child process reports it through its pipe or
+// its exit status.
+char Outcome(HANDLE mutex) {
+    if (mutex == nullptr)
+        return 'N';
+    return GetLastError() == ERROR_ALREADY_EXISTS ? 'E' : 'G';
+}
+
+// The second process of these tests is this program again, started with ZELV_MUTEX_CHILD set;
+// it does its part before the test runner starts. "probe" creates the mutex and exits with the
+// outcome; "hold" creates it, reports the outcome on the descriptor ZELV_MUTEX_REPORT_FD and
+// stays; "idle" only reports that it runs and stays.
+[[maybe_unused]] const bool g_notAChild = [] {
+    const char* mode = std::getenv("ZELV_MUTEX_CHILD");
+    if (mode == nullptr)
+        return true;
+    const std::string part = mode;
+    const char* name = std::getenv("ZELV_MUTEX_NAME");
+    if (part == "probe")
+        _exit(Outcome(CreateMutexA(nullptr, FALSE, name)));
+    char outcome = part == "hold" ? Outcome(CreateMutexA(nullptr, FALSE, name)) : 'I';
+    const char* report = std::getenv("ZELV_MUTEX_REPORT_FD");
+    if (report == nullptr || write(std::atoi(report), &outcome, 1) != 1)
+        _exit(100);
+    Sleep(30000);  // bounded: the test kills us long before
+    _exit(101);
+}();
+
+class Child {
+  public:
+    Child(const char* mode, const std::string& name) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            return;
+        readEnd_ = fds[0];
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e)
+            env.emplace_back(*e);
+        env.push_back(std::string("ZELV_MUTEX_CHILD=") + mode);
+        env.push_back("ZELV_MUTEX_NAME=" + name);
+        env.push_back("ZELV_MUTEX_REPORT_FD=" + std::to_string(fds[1]));
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        char program[] = "/proc/self/exe";
+        char* argv[] = {program, nullptr};
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        // Keeps the descriptor's number (a dup2 onto a fixed one could replace an inherited
+        // lock descriptor); onto itself it only loses its close-on-exec flag.
+        posix_spawn_file_actions_adddup2(&actions, fds[1], fds[1]);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&pid_, program, &actions, nullptr, argv, envp.data()) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+    }
+
+    ~Child() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            Wait();
+        }
+        if (readEnd_ >= 0)
+            close(readEnd_);
+    }
+
+    bool started() const { return pid_ > 0; }
+
+    // The character the child reported on its pipe, or 0 when none came in time.
+    char Report() {
+        pollfd ready{readEnd_, POLLIN, 0};
+        char outcome = 0;
+        if (poll(&ready, 1, 20000) == 1 && read(readEnd_, &outcome, 1) == 1)
+            return outcome;
+        return 0;
+    }
+
+    // The child's exit status, or -1 when it did not end in time (it is killed then).
+    int Wait() {
+        for (int i = 0; i < 2000 && pid_ > 0; ++i) {
+            int status = 0;
+            const pid_t ended = waitpid(pid_, &status, WNOHANG);
+            if (ended == pid_) {
+                pid_ = -1;
+                if (WIFEXITED(status))
+                    return WEXITSTATUS(status);
+                return WIFSIGNALED(status) ? 1000 + WTERMSIG(status) : -1;
+            }
+            if (ended < 0)
+                break;
+            Sleep(10);
+        }
+        if (pid_ > 0)
+            kill(pid_, SIGKILL);
+        return -1;
+    }
+
+    void Kill() { kill(pid_, SIGKILL); }
+
+  private:
+    pid_t pid_ = -1;
+    int readEnd_ = -1;
+};
+
+// The outcome of CreateMutexA in a second process, while this one does what it does.
+char OutcomeInAnotherProcess(const std::string& name) {
+    Child child("probe", name);
+    if (!child.started())
+        return 0;
+    return static_cast<char>(child.Wait());
+}
+
+class NamedMutex : public fixtures::SandboxTest {
+  protected:
+    const std::string name_ = "Test Single Instance";
+};
+
+TEST_F(NamedMutex, SecondCreateInTheProcessSeesTheNameUntilEveryHandleIsClosed) {
+    SetLastError(ERROR_ACCESS_DENIED);  // a success must clear it
+    HANDLE first = CreateMutexA(nullptr, FALSE, name_.c_str());
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(GetLastError(), 0u);
+
+    HANDLE second = CreateMutexA(nullptr, FALSE, name_.c_str());
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_TRUE(CloseHandle(first));
+
+    HANDLE third = CreateMutexA(nullptr, FALSE, name_.c_str());  // `second` keeps the name
+    EXPECT_EQ(Outcome(third), 'E');
+    CloseHandle(second);
+    CloseHandle(third);
+
+    HANDLE again = CreateMutexA(nullptr, FALSE, name_.c_str());
+    EXPECT_EQ(Outcome(again), 'G');
+    CloseHandle(again);
+}
+
+TEST_F(NamedMutex, DifferentNamesAndUnnamedMutexesDoNotMeet) {
+    HANDLE a = CreateMutexA(nullptr, FALSE, "one");
+    EXPECT_EQ(Outcome(a), 'G');
+    HANDLE b = CreateMutexA(nullptr, FALSE, "ONE");  // names are case-sensitive, as on Windows
+    EXPECT_EQ(Outcome(b), 'G');
+    for (const char* unnamed : {static_cast<const char*>(nullptr), ""}) {
+        HANDLE x = CreateMutexA(nullptr, FALSE, unnamed);
+        EXPECT_EQ(Outcome(x), 'G');
+        HANDLE y = CreateMutexA(nullptr, FALSE, unnamed);
+        EXPECT_EQ(Outcome(y), 'G');
+        CloseHandle(x);
+        CloseHandle(y);
+    }
+    CloseHandle(a);
+    CloseHandle(b);
+}
+
+TEST_F(NamedMutex, LockFileLivesInTheRuntimeFolderElseInTheTemporaryFolderWithTheUserId) {
+    const std::string uid = std::to_string(getuid());
+    struct Case {
+        const char* name;
+        bool runtime;
+        std::string file;
+    };
+    const Case cases[] = {
+        {"Test Single Instance", true, sandbox_.runtime() + "/Test Single Instance.lock"},
+        {"Local\\a/b", true, sandbox_.runtime() + "/Local_a_b.lock"},
+        {"Test Single Instance", false, sandbox_.temp() + "/Test Single Instance-" + uid + ".lock"},
+        {"../x", false, sandbox_.temp() + "/.._x-" + uid + ".lock"},
+    };
+    for (const Case& c : cases) {
+        if (c.runtime) {
+            setenv("XDG_RUNTIME_DIR", sandbox_.runtime().c_str(), 1);
+        } else {
+            unsetenv("XDG_RUNTIME_DIR");  // the sandbox puts it back
+        }
+        HANDLE mutex = CreateMutexA(nullptr, FALSE, c.name);
+        EXPECT_EQ(Outcome(mutex), 'G') << c.name;
+        EXPECT_TRUE(fixtures::Sandbox::Exists(c.file)) << c.file;
+        CloseHandle(mutex);
+    }
+}
+
+TEST_F(NamedMutex, LockFileThatCannotBeOpenedGivesNoHandle) {
+    ASSERT_EQ(mkdir((sandbox_.runtime() + "/" + name_ + ".lock").c_str(), 0700), 0);
+    SetLastError(0);
+    EXPECT_EQ(CreateMutexA(nullptr, FALSE, name_.c_str()), nullptr);
+    EXPECT_NE(GetLastError(), 0u);
+    EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+    SetLastError(0);
+    EXPECT_EQ(CreateMutexA(nullptr, FALSE, std::string(300, 'n').c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+
+    sandbox_.WriteFile(sandbox_.Path("target"), "");
+    ASSERT_EQ(symlink(sandbox_.Path("target").c_str(), (sandbox_.runtime() + "/link.lock").c_str()),
+              0);
+    EXPECT_EQ(CreateMutexA(nullptr, FALSE, "link"), nullptr);  // never through a link
+}
+
+TEST_F(NamedMutex, ReleaseOfAMutexNotOwnedFailsWithNotOwner) {
+    HANDLE notOwned = CreateMutexA(nullptr, FALSE, name_.c_str());
+    SetLastError(0);
+    EXPECT_FALSE(ReleaseMutex(notOwned));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+
+    // The name exists already, so the wish to own it is ignored.
+    HANDLE existing = CreateMutexA(nullptr, TRUE, name_.c_str());
+    EXPECT_FALSE(ReleaseMutex(existing));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+    CloseHandle(existing);
+    CloseHandle(notOwned);
+
+    HANDLE owned = CreateMutexA(nullptr, TRUE, name_.c_str());
+    EXPECT_TRUE(ReleaseMutex(owned));
+    EXPECT_FALSE(ReleaseMutex(owned));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+    CloseHandle(owned);
+
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    for (HANDLE wrong : {event, static_cast<HANDLE>(nullptr)}) {
+        SetLastError(0);
+        EXPECT_FALSE(ReleaseMutex(wrong));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
+    CloseHandle(event);
+}
+
+TEST(MutexOwnership, OneThreadOwnsItAtATimeAndMayTakeItAgain) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
+    std::atomic<int> step{0};
+    std::thread owner([&] {
+        EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+        step = 1;
+        while (step.load() != 2)
+            Sleep(1);
+        EXPECT_TRUE(ReleaseMutex(mutex));
+        step = 3;
+    });
+    while (step.load() != 1)
+        Sleep(1);
+    EXPECT_EQ(WaitForSingleObject(mutex, 20), WAIT_TIMEOUT);
+    EXPECT_FALSE(ReleaseMutex(mutex));  // owned by the other thread
+    step = 2;
+    EXPECT_EQ(WaitForSingleObject(mutex, 10000), WAIT_OBJECT_0);
+    owner.join();
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // recursively
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_FALSE(ReleaseMutex(mutex));
+    CloseHandle(mutex);
+}
+
+TEST_F(NamedMutex, AnotherProcessSeesTheNameWhileThisOneHoldsIt) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name_.c_str());
+    ASSERT_EQ(Outcome(mutex), 'G');
+    EXPECT_EQ(OutcomeInAnotherProcess(name_), 'E');
+    CloseHandle(mutex);
+    EXPECT_EQ(OutcomeInAnotherProcess(name_), 'G');
+}
+
+TEST_F(NamedMutex, NameIsFreeAgainAfterItsHolderWasKilled) {
+    Child holder("hold", name_);
+    ASSERT_TRUE(holder.started());
+    ASSERT_EQ(holder.Report(), 'G');
+
+    HANDLE whileHeld = CreateMutexA(nullptr, FALSE, name_.c_str());
+    EXPECT_EQ(Outcome(whileHeld), 'E');
+    CloseHandle(whileHeld);
+
+    holder.Kill();
+    EXPECT_EQ(holder.Wait(), 1000 + SIGKILL);
+    HANDLE afterwards = CreateMutexA(nullptr, FALSE, name_.c_str());
+    EXPECT_EQ(Outcome(afterwards), 'G');
+    CloseHandle(afterwards);
+}
+
+TEST_F(NamedMutex, ProgramsStartedMeanwhileDoNotKeepTheName) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name_.c_str());
+    ASSERT_EQ(Outcome(mutex), 'G');
+    Child started("idle", name_);
+    ASSERT_TRUE(started.started());
+    ASSERT_EQ(started.Report(), 'I');  // it runs its own program: inherited descriptors are gone
+    CloseHandle(mutex);
+
+    HANDLE again = CreateMutexA(nullptr, FALSE, name_.c_str());
+    EXPECT_EQ(Outcome(again), 'G');
+    CloseHandle(again);
+}
+
+}  // namespace

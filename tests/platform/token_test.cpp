@@ -1,0 +1,169 @@
+#include <unistd.h>
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "platform/lasterror.h"
+#include "platform/shell.h"
+
+namespace {
+
+const HANDLE kOwnProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+
+class FakeIdentity : public platform::IdentitySource {
+  public:
+    explicit FakeIdentity(platform::ProcessIdentity identity) : identity_(std::move(identity)) {
+        platform::SetIdentitySource(this);
+    }
+    ~FakeIdentity() override { platform::SetIdentitySource(nullptr); }
+    platform::ProcessIdentity Current() override { return identity_; }
+
+  private:
+    platform::ProcessIdentity identity_;
+};
+
+struct Query {
+    BOOL ok;
+    DWORD value;
+    DWORD error;
+    DWORD length;
+};
+
+Query Ask(HANDLE token, TOKEN_INFORMATION_CLASS cls, DWORD bufferSize = sizeof(DWORD)) {
+    Query q{FALSE, 0xDEADBEEF, 0, 0};
+    SetLastError(0);
+    q.ok = GetTokenInformation(token, cls, &q.value, bufferSize, &q.length);
+    q.error = GetLastError();
+    return q;
+}
+
+TEST(ProcessToken, ElevationTypeFollowsTheUserAndTheAdminGroups) {
+    struct Case {
+        unsigned uid;
+        std::vector<std::string> groups;
+        TOKEN_ELEVATION_TYPE type;
+        DWORD elevated;
+    };
+    const Case cases[] = {
+        {0, {}, TokenElevationTypeFull, 1},
+        {0, {"sudo"}, TokenElevationTypeFull, 1},
+        {1000, {"sudo"}, TokenElevationTypeLimited, 0},
+        {1000, {"users", "wheel"}, TokenElevationTypeLimited, 0},
+        {1000, {"admin"}, TokenElevationTypeLimited, 0},
+        {1000, {}, TokenElevationTypeDefault, 0},
+        {1000, {"users", "adm", "sudoers", "Sudo"}, TokenElevationTypeDefault, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "uid " << c.uid << ", " << c.groups.size() << " groups");
+        FakeIdentity identity({c.uid, c.groups});
+        HANDLE token = nullptr;
+        ASSERT_TRUE(OpenProcessToken(kOwnProcess, TOKEN_READ, &token));
+        const Query type = Ask(token, TokenElevationType);
+        EXPECT_TRUE(type.ok);
+        EXPECT_EQ(type.value, static_cast<DWORD>(c.type));
+        EXPECT_EQ(type.length, sizeof(DWORD));
+        const Query elevation = Ask(token, TokenElevation);
+        EXPECT_TRUE(elevation.ok);
+        EXPECT_EQ(elevation.value, c.elevated);
+        EXPECT_TRUE(platform::CloseKernelHandle(token));
+    }
+}
+
+TEST(ProcessToken, HoldsTheIdentityItWasOpenedWith) {
+    HANDLE token = nullptr;
+    {
+        FakeIdentity limited({1000, {"sudo"}});
+        ASSERT_TRUE(OpenProcessToken(kOwnProcess, TOKEN_QUERY, &token));
+    }
+    FakeIdentity plain({1000, {}});
+    EXPECT_EQ(Ask(token, TokenElevationType).value, static_cast<DWORD>(TokenElevationTypeLimited));
+    platform::CloseKernelHandle(token);
+}
+
+TEST(ProcessToken, RealIdentityOfRootIsFull) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(kOwnProcess, TOKEN_READ, &token));
+    EXPECT_EQ(Ask(token, TokenElevationType).value, static_cast<DWORD>(TokenElevationTypeFull));
+    platform::CloseKernelHandle(token);
+}
+
+TEST(ProcessToken, FailuresKeepTheWindowsErrors) {
+    FakeIdentity identity({1000, {"sudo"}});
+    HANDLE token = reinterpret_cast<HANDLE>(1);
+    SetLastError(0);
+    EXPECT_FALSE(OpenProcessToken(reinterpret_cast<HANDLE>(0x4321), TOKEN_READ, &token));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(token, nullptr);
+
+    HANDLE noQuery = nullptr;
+    ASSERT_TRUE(OpenProcessToken(kOwnProcess, STANDARD_RIGHTS_READ, &noQuery));
+    HANDLE readable = nullptr;
+    ASSERT_TRUE(OpenProcessToken(kOwnProcess, TOKEN_READ, &readable));
+    HANDLE closed = nullptr;
+    ASSERT_TRUE(OpenProcessToken(kOwnProcess, TOKEN_READ, &closed));
+    platform::CloseKernelHandle(closed);
+
+    struct Case {
+        const char* name;
+        HANDLE token;
+        TOKEN_INFORMATION_CLASS cls;
+        DWORD bufferSize;
+        DWORD error;
+        DWORD length;  // what the call reports as needed
+    };
+    const Case cases[] = {
+        {"no query right", noQuery, TokenElevationType, 4, ERROR_ACCESS_DENIED, 0},
+        {"buffer too small", readable, TokenElevationType, 3, ERROR_INSUFFICIENT_BUFFER, 4},
+        {"size query", readable, TokenElevationType, 0, ERROR_INSUFFICIENT_BUFFER, 4},
+        {"class not offered", readable, TokenUser, 4, ERROR_INVALID_PARAMETER, 0},
+        {"closed token", closed, TokenElevationType, 4, ERROR_INVALID_HANDLE, 0},
+        {"process handle", kOwnProcess, TokenElevationType, 4, ERROR_INVALID_HANDLE, 0},
+    };
+    for (const Case& c : cases) {
+        const Query q = Ask(c.token, c.cls, c.bufferSize);
+        EXPECT_FALSE(q.ok) << c.name;
+        EXPECT_EQ(q.error, c.error) << c.name;
+        EXPECT_EQ(q.length, c.length) << c.name;
+        EXPECT_EQ(q.value, 0xDEADBEEFu) << c.name;
+    }
+    platform::CloseKernelHandle(noQuery);
+    platform::CloseKernelHandle(readable);
+}
+
+TEST(Version, ReportsASystemWithTokenElevationForEitherRecord) {
+    OSVERSIONINFOEXA ex;
+    std::memset(&ex, 0x55, sizeof ex);
+    ex.dwOSVersionInfoSize = sizeof ex;
+    ASSERT_TRUE(GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&ex)));
+    EXPECT_EQ(ex.dwOSVersionInfoSize, sizeof ex);
+    EXPECT_EQ(ex.dwMajorVersion, 6u);
+    EXPECT_EQ(ex.dwMinorVersion, 1u);
+    EXPECT_EQ(ex.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
+    EXPECT_NE(ex.dwBuildNumber, 0u);
+    EXPECT_STREQ(ex.szCSDVersion, "");
+    EXPECT_EQ(ex.wProductType, VER_NT_WORKSTATION);
+    EXPECT_EQ(ex.wServicePackMajor, 0);
+
+    OSVERSIONINFOA plain{};
+    plain.dwOSVersionInfoSize = sizeof plain;
+    ASSERT_TRUE(GetVersionExA(&plain));
+    EXPECT_EQ(plain.dwMajorVersion, 6u);
+    EXPECT_EQ(plain.dwBuildNumber, ex.dwBuildNumber);
+}
+
+TEST(Version, RefusesARecordOfUnknownSize) {
+    for (const DWORD size :
+         {DWORD{0}, DWORD{sizeof(OSVERSIONINFOA) - 1}, DWORD{sizeof(OSVERSIONINFOA) + 1}}) {
+        OSVERSIONINFOEXA info{};
+        info.dwOSVersionInfoSize = size;
+        SetLastError(0);
+        EXPECT_FALSE(GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&info))) << size;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) << size;
+        EXPECT_EQ(info.dwMajorVersion, 0u) << size;
+    }
+}
+
+}  // namespace
