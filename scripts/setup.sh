@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     libcurl4-openssl-dev libssl-dev openssl libsqlite3-dev
-    qt6-base-dev libgl-dev
+    qt6-base-dev libgl-dev fonts-dejavu-core
     binutils-mingw-w64-i686
     clang-format coreutils python3
 )

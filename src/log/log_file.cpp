@@ -4,10 +4,13 @@
 
 #include "platform/folders.h"
 #include "platform/systime.h"
+#include "platform/wnd.h"
 
 namespace {
 
 const char kLogName[] = "Download.log";
+// The owner's status line (the main dialog's IDC_STATIC_STATUS).
+const int kStatusLineId = 1015;
 const char kBanner[] = "\n\n\n***** Downloader Log Start *****\n";
 
 // A level outside the table gets no prefix; nothing is read beyond the three entries.
@@ -78,6 +81,14 @@ void CLogFile::InitLogFile(CWnd* pOwner, CString& strLogDir) {
     }
 }
 
+// The window model takes the text at once from any thread, so a worker never waits here for
+// a user-interface thread that may be waiting for it.
+void CLogFile::EchoToStatusLine(const CString& text) {
+    if (m_pOwner != NULL) {
+        m_pOwner->SetDlgItemText(kStatusLineId, text);
+    }
+}
+
 BOOL CLogFile::OpenLog(const CString& path, UINT openFlags) {
     std::lock_guard<std::mutex> lock(m_streamMutex);
     return Open(path, openFlags);
@@ -86,7 +97,9 @@ BOOL CLogFile::OpenLog(const CString& path, UINT openFlags) {
 void CLogFile::WriteLog(CString strMsg, BOOL bShowStatus, int nLevel) {
     static const CString strLevelPrefix[3] = {"INFO: ", "ERROR: ", "FATAL ERROR:"};
 
-    // Status-line echo: see EchoToStatusLine.
+    if (bShowStatus) {
+        EchoToStatusLine(strMsg);
+    }
 
     WriteLine(FormLine(strLevelPrefix, nLevel, strMsg), true);
 }

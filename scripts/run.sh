@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Sets everything up and runs the program on its bundled default: the sample configuration and
+# product picture in a run folder, and a local server on 127.0.0.1 with two sample installers.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+scripts/setup.sh
+cmake -S . -B build -G Ninja >/dev/null
+cmake --build build --target ZELVDownloader ZELVDlderRes
+
+if [[ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
+    cat <<'MSG'
+There is no display. Run the program under the offscreen platform (it then shows nothing):
+    QT_QPA_PLATFORM=offscreen scripts/run.sh
+or on a virtual display (Debian package xvfb):
+    xvfb-run -a scripts/run.sh
+MSG
+    exit 1
+fi
+
+run=$top/build/run
+served=$run/server
+mkdir -p "$served"
+# Two sample installers: a small script that says it ran, padded so the download takes a moment.
+for name in studio lite; do
+    installer=$served/tessarine_${name}_setup.sh
+    if [[ ! -f $installer ]]; then
+        {
+            printf '#!/bin/sh\n'
+            printf 'echo "Tessarine %s sample installer ran on $(date)" >> "$HOME/tessarine-sample.log"\n' "$name"
+            printf 'exit 0\n'
+            head -c $((24 * 1024 * 1024)) /dev/urandom | base64
+        } > "$installer"
+    fi
+done
+printf '<html><body><h1>Before you install</h1><p>Close other programs first.</p></body></html>\n' > "$served/tips.html"
+printf '<html><body><h1>The download stops</h1><p>Press Resume; it goes on where it stopped.</p></body></html>\n' > "$served/faq.html"
+
+python3 scripts/sample_server.py "$served" > "$run/server.port" &
+server=$!
+trap 'kill $server 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [[ -s $run/server.port ]] && break; sleep 0.1; done
+port=$(head -n1 "$run/server.port")
+md5=$(md5sum "$served/tessarine_studio_setup.sh" | cut -d' ' -f1)
+sed -e "s/@PORT@/$port/g" -e "s/@MD5_STUDIO@/$md5/g" samples/DownloadCfg.ini.in > "$run/DownloadCfg.ini"
+cp samples/product_name.bmp "$run/product_name.bmp"
+
+echo "Sample server on 127.0.0.1:$port; running the downloader in $run"
+cd "$run"
+"$top/build/bin/ZELVDownloader"

@@ -1,0 +1,48 @@
+#include "app/downloader_dlg.h"
+
+#include "platform/messages.h"
+#include "platform/resources.h"
+#include "platform/sync.h"
+
+BEGIN_MESSAGE_MAP(CZELVDownloaderDlg, CDialog)
+END_MESSAGE_MAP()
+
+CZELVDownloaderDlg::CZELVDownloaderDlg()
+    : CDialog(IDD_DOWNLOADER_DIALOG, NULL),
+      m_nSplitNum(0),
+      m_nServerFileSize(0),
+      m_nLastWritten(0),
+      m_nStallTicks(0),
+      m_nStatus(STATUS_START_NEW),
+      m_pDLInfo(NULL),
+      m_bRangesByte(TRUE),
+      m_hThread(NULL),
+      m_hEvent(CreateEventA(NULL, TRUE, FALSE, NULL)),
+      m_nRetryCount(DEFAULT_RETRY_COUNT) {
+    // Last, as the icon comes from the resource library made current just before.
+    m_hIcon = LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
+}
+
+CZELVDownloaderDlg::~CZELVDownloaderDlg() {
+    if (m_hEvent != NULL)
+        CloseHandle(m_hEvent);
+    if (m_hThread != NULL)
+        CloseHandle(m_hThread);
+}
+
+void CZELVDownloaderDlg::DoDataExchange(CDataExchange* pDX) {
+    DDX_Control(pDX, IDC_COMBO_PRODUCT, m_cbProduct);
+    DDX_Control(pDX, IDC_LIST_GUIDE, m_lbGuide);
+    DDX_Control(pDX, IDC_LIST_FAQ, m_lbFAQ);
+    DDX_Control(pDX, IDC_PROGRESS_DOWNLOAD, m_progress);
+}
+
+void CZELVDownloaderDlg::ResetProgressBar() {
+    CWnd* pProgress = GetDlgItem(IDC_PROGRESS_DOWNLOAD);
+    if (pProgress == NULL)
+        return;
+    pProgress->SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    pProgress->SendMessage(PBM_SETPOS, 0, 0);
+    pProgress->SendMessage(PBM_SETBKCOLOR, 0, PROGRESS_BK_COLOR);
+    pProgress->SendMessage(PBM_SETBARCOLOR, 0, PROGRESS_BAR_COLOR);
+}

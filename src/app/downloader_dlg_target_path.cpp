@@ -1,0 +1,30 @@
+// The target path: the only writer of m_strDLFullName.
+#include "app/downloader_dlg.h"
+#include "platform/shell.h"
+
+void CZELVDownloaderDlg::UpdateDLFullName(const CString& strFullName) {
+    m_logFile.WriteLog("+++++ UpdateDLFullName()", FALSE, LOG_INFO);
+
+    const int nSel = m_cbProduct.GetCurSel();
+    if (nSel < 0 || nSel >= m_arrProductURL.GetSize()) {
+        // No product entry for the selection: change nothing rather than index outside the list.
+        m_logFile.WriteLog("----- UpdateDLFullName()", FALSE, LOG_INFO);
+        return;
+    }
+    const CString& strURL = m_arrProductURL[nSel];
+
+    CString strPath;
+    if (strFullName.IsEmpty()) {
+        char szDesktop[MAX_PATH] = {0};
+        SHGetSpecialFolderPathA(NULL, szDesktop, CSIDL_DESKTOPDIRECTORY, FALSE);
+        const CString strFileName = strURL.Mid(strURL.ReverseFind('/') + 1);
+        strPath.Format("%s\\%s", szDesktop, strFileName.GetString());
+    } else {
+        strPath = strFullName;
+    }
+
+    m_strDLFullName = strPath;
+    SetDlgItemText(IDC_STATIC_PATH, m_strDLFullName);
+    m_logFile.WriteLog("Change Full download name : " + m_strDLFullName, FALSE, LOG_INFO);
+    m_logFile.WriteLog("----- UpdateDLFullName()", FALSE, LOG_INFO);
+}

@@ -1,0 +1,6 @@
+// The process entry: the class library's main routine runs theApp's start-up.
+#include "platform/app.h"
+
+int main(int argc, char** argv) {
+    return AfxWinMain(argc, argv);
+}

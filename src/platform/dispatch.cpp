@@ -1,0 +1,113 @@
+#include "platform/dispatch.h"
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "platform/app.h"
+#include "platform/control_messages.h"
+#include "platform/exceptions.h"
+#include "platform/lasterror.h"
+#include "platform/user_input.h"
+#include "platform/window_model.h"
+#include "platform/wnd.h"
+
+namespace platform {
+
+namespace {
+
+thread_local std::vector<MSG> t_current;
+
+void ShowFailure(HWND owner, const char* text) {
+    MessageBoxA(IsModelWindow(owner) ? owner : nullptr, text, AfxGetAppName(),
+                MB_OK | MB_ICONEXCLAMATION);
+}
+
+LRESULT HitTest(HWND hwnd, LPARAM lParam) {
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    POINT origin = ClientOriginOnScreen(hwnd);
+    POINT point{GET_X_LPARAM(lParam) - origin.x, GET_Y_LPARAM(lParam) - origin.y};
+    return PtInRect(&client, point) ? HTCLIENT : HTNOWHERE;
+}
+
+}  // namespace
+
+LRESULT DeliverMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!IsModelWindow(hwnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    CWnd* wnd = AttachedWnd(hwnd);
+    t_current.push_back(MSG{hwnd, message, wParam, lParam, 0, {0, 0}});
+    struct Pop {
+        ~Pop() { t_current.pop_back(); }
+    } pop;
+    try {
+        return wnd != nullptr ? wnd->WindowProc(message, wParam, lParam)
+                              : DefaultWindowProc(hwnd, message, wParam, lParam);
+    } catch (CException* e) {
+        ReportException(hwnd, e);
+    } catch (const std::exception& e) {
+        ShowFailure(hwnd, e.what());
+    } catch (...) {
+        ShowFailure(hwnd, "An unexpected error occurred.");
+    }
+    return 0;
+}
+
+const MSG* CurrentMessage() {
+    return t_current.empty() ? nullptr : &t_current.back();
+}
+
+LRESULT DefaultWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    if (HandleStateMessage(hwnd, message, wParam, lParam, &result))
+        return result;
+    WindowState s;
+    if (!ReadWindow(hwnd, &s))
+        return 0;
+    switch (message) {
+        case WM_CLOSE:
+            if (s.kind == WindowKind::Dialog)
+                EndDialog(hwnd, IDCANCEL);
+            return 0;
+        case WM_SYSCOMMAND:
+            switch (wParam & 0xFFF0) {
+                case SC_CLOSE:
+                    return DeliverMessage(hwnd, WM_CLOSE, 0, 0);
+                case SC_MINIMIZE:
+                    ShowWindow(hwnd, SW_MINIMIZE);
+                    return 0;
+                case SC_RESTORE:
+                    ShowWindow(hwnd, SW_RESTORE);
+                    return 0;
+                default:
+                    return 0;
+            }
+        case WM_NCHITTEST:
+            return HitTest(hwnd, lParam);
+        case WM_ERASEBKGND:
+            return TRUE;
+        case WM_PAINT:
+            ValidateModelWindow(hwnd);
+            return 0;
+        case BM_CLICK:
+            UserClicked(hwnd);
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+void ReportException(HWND owner, CException* exception) {
+    char text[512] = "";
+    if (exception == nullptr || !exception->GetErrorMessage(text, sizeof text) || !text[0]) {
+        std::snprintf(text, sizeof text, "%s", "An unexpected error occurred.");
+    }
+    if (exception != nullptr)
+        exception->Delete();
+    ShowFailure(owner, text);
+}
+
+}  // namespace platform

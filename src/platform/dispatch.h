@@ -1,0 +1,22 @@
+// Delivering a message to its window on the user-interface thread (internal). A window with an
+// attached CWnd gets it through CWnd::WindowProc (its message map, then DefWindowProc); any
+// other window gets the model's default processing. As with the class library, an exception
+// that a handler lets out is caught here, shown in a message box owned by the window and
+// deleted: a failing handler never ends the process.
+#pragma once
+
+#include "platform/messages.h"
+
+class CException;
+
+namespace platform {
+
+LRESULT DeliverMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// The message that the innermost DeliverMessage of this thread handles, or null.
+const MSG* CurrentMessage();
+// The default processing that CWnd::DefWindowProc ends in.
+LRESULT DefaultWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Shows the exception's message (GetErrorMessage) in a box owned by `owner`, then deletes it.
+void ReportException(HWND owner, CException* exception);
+
+}  // namespace platform

@@ -1,0 +1,35 @@
+// MessageBoxA: shown by the user-interface thread, whoever asks. A worker's request waits in
+// the queue's request list, which the dispatcher serves in every loop and the kernel wait pump
+// serves while the user-interface thread waits, so a worker never stalls on a user-interface
+// thread that is waiting for it.
+#include <string>
+
+#include "platform/lasterror.h"
+#include "platform/messages.h"
+#include "platform/qt_view.h"
+#include "platform/test_seams.h"
+#include "platform/ui_queue.h"
+#include "platform/window_model.h"
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    if (owner != nullptr && !platform::IsModelWindow(owner)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    platform::testing::MessageBoxCall call;
+    call.owner = owner;
+    call.text = text != nullptr ? text : "";
+    call.caption = caption != nullptr ? caption : "Error";
+    call.type = type;
+    call.fromWorker = !platform::OnUiThread();
+    return platform::RunOnUiThread(
+        [call] {
+            if (call.owner != nullptr && !platform::IsModelWindow(call.owner))
+                return 0;
+            if (auto* responder = platform::testing::InstalledResponder()) {
+                return responder->OnMessageBox(call);
+            }
+            return platform::ShowQtMessageBox(call.owner, call.text, call.caption, call.type);
+        },
+        0);
+}

@@ -1,0 +1,53 @@
+#include "platform/messages.h"
+
+#include "platform/clock.h"
+#include "platform/control_messages.h"
+#include "platform/dispatch.h"
+#include "platform/lasterror.h"
+#include "platform/ui_queue.h"
+#include "platform/window_model.h"
+
+namespace {
+
+bool Refuse() {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+}
+
+}  // namespace
+
+LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!platform::IsModelWindow(hwnd))
+        return Refuse();
+    if (platform::OnUiThread())
+        return platform::DeliverMessage(hwnd, message, wParam, lParam);
+    LRESULT result = 0;
+    if (platform::HandleStateMessage(hwnd, message, wParam, lParam, &result))
+        return result;
+    // A message that needs the window's handler: the worker must not wait for it.
+    PostMessageA(hwnd, message, wParam, lParam);
+    return 0;
+}
+
+BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!platform::IsModelWindow(hwnd))
+        return Refuse();
+    MSG m{hwnd, message, wParam, lParam, GetTickCount(), {0, 0}};
+    return platform::PostToQueue(m) ? TRUE : FALSE;
+}
+
+void PostQuitMessage(int exitCode) {
+    platform::RequestQuit(exitCode);
+}
+
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC timerProc) {
+    if (!platform::IsModelWindow(hwnd))
+        return Refuse();
+    return platform::StartTimer(hwnd, id, elapse, timerProc);
+}
+
+BOOL KillTimer(HWND hwnd, UINT_PTR id) {
+    if (!platform::IsModelWindow(hwnd))
+        return Refuse();
+    return platform::StopTimer(hwnd, id) ? TRUE : FALSE;
+}

@@ -1,0 +1,62 @@
+// The one message queue of the user-interface thread (internal). Posting and timers are
+// thread-safe; a posted message wakes the user-interface thread through one queued Qt event to
+// the queue's dispatcher, which then dispatches, in this order: the message-box requests of
+// workers, the posted messages that were queued when it began, the timer ticks that are due
+// (at most one pending per timer), and the windows that wait to be painted.
+//
+// Dispatch runs in every loop of the user-interface thread (modal dialogs, message boxes,
+// Save-As, the test pump) except inside a kernel wait: there the wait pump shows only the boxes
+// that workers ask for, and the rest waits until the wait has ended.
+#pragma once
+
+#include <functional>
+
+#include "platform/messages.h"
+
+namespace platform {
+
+// The user interface: StartUi makes the application object of Qt when there is none (with the
+// given arguments), the queue's dispatcher, the view, and installs the kernel wait pump.
+void StartUi(int& argc, char** argv);
+void StopUi();
+bool UiRunning();
+bool OnUiThread();
+
+bool PostToQueue(const MSG& message);
+// PostQuitMessage: ends CWinApp::Run's loop.
+void RequestQuit(int exitCode);
+bool QuitRequested();
+int QuitCode();
+// Drops the posted messages, pending ticks and timers of a window that is gone.
+void ForgetWindow(HWND hwnd);
+
+UINT_PTR StartTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc);
+bool StopTimer(HWND hwnd, UINT_PTR id);
+
+// Asks the user-interface thread to look at the queue again.
+void WakeUi();
+// Runs the loop of the user-interface thread until `done` holds (checked after every event).
+void RunNestedLoop(const std::function<bool()>& done);
+// Processes the events that are there, waiting up to `maxWaitMs` for one when there are none.
+void ProcessUiEvents(int maxWaitMs);
+
+// Runs `work` on the user-interface thread and returns its result: at once when called there,
+// otherwise queued (served by the dispatcher and by the kernel wait pump) while the caller
+// waits. Returns `fallback` when no user interface runs or it stops before serving.
+int RunOnUiThread(const std::function<int()>& work, int fallback);
+
+// While one of these lives on the user-interface thread, posted messages, ticks and paints
+// are held back; worker requests are still served.
+class HoldDispatch {
+  public:
+    HoldDispatch();
+    ~HoldDispatch();
+    HoldDispatch(const HoldDispatch&) = delete;
+    HoldDispatch& operator=(const HoldDispatch&) = delete;
+};
+bool DispatchHeld();
+
+// Paints one window now (WM_ERASEBKGND if asked, then WM_PAINT), on the user-interface thread.
+void PaintNow(HWND hwnd);
+
+}  // namespace platform

@@ -1,0 +1,113 @@
+// CWnd: the class library's window object over an HWND of the window model.
+//
+// A CWnd is attached to at most one window and a window to at most one CWnd: a dialog object
+// during its modal run, a control member once DDX_Control bound it. FromHandle gives the
+// attached object, or else a wrapper that the layer keeps for the rest of the run (a pointer
+// from GetDlgItem stays usable; once its window is gone it refers to no window and every call
+// on it is refused). Every operation is a window function of messages.h and acts on the model
+// at once from any thread; only message handling (WindowProc and the handlers) runs on the
+// user-interface thread.
+//
+// Default() hands the message being handled to the default processing: for WM_CLOSE on a
+// dialog that ends the dialog with IDCANCEL; WM_NCHITTEST answers HTCLIENT inside the client
+// area; WM_PAINT validates the window; the state messages are answered by the model.
+#pragma once
+
+#include "platform/cstring.h"
+#include "platform/geometry.h"
+#include "platform/message_map.h"
+#include "platform/messages.h"
+
+class CFont;
+class CRgn;
+class CDataExchange;
+
+class CWnd : public CCmdTarget {
+  public:
+    CWnd() = default;
+    ~CWnd() override;
+
+    HWND m_hWnd = nullptr;
+
+    HWND GetSafeHwnd() const { return m_hWnd; }
+    operator HWND() const { return m_hWnd; }  // NOLINT: implicit, as the class library's
+    static CWnd* FromHandle(HWND hwnd);
+    // The attached object only; null for a window that has none.
+    static CWnd* FromHandlePermanent(HWND hwnd);
+    BOOL Attach(HWND hwnd);
+    HWND Detach();
+    BOOL SubclassWindow(HWND hwnd);
+    BOOL SubclassDlgItem(UINT id, CWnd* parent);
+
+    CWnd* GetDlgItem(int id) const;
+    int GetDlgCtrlID() const;
+    CWnd* GetParent() const;
+
+    void SetWindowText(LPCSTR text);
+    int GetWindowText(LPSTR buffer, int maxCount) const;
+    void GetWindowText(CString& text) const;
+    int GetWindowTextLength() const;
+    void SetDlgItemText(int id, LPCSTR text);
+    int GetDlgItemText(int id, LPSTR buffer, int maxCount) const;
+    int GetDlgItemText(int id, CString& text) const;
+    void CheckDlgButton(int id, UINT check);
+    UINT IsDlgButtonChecked(int id) const;
+
+    BOOL EnableWindow(BOOL enable = TRUE);
+    BOOL IsWindowEnabled() const;
+    BOOL ShowWindow(int command);
+    BOOL IsWindowVisible() const;
+    BOOL IsIconic() const;
+
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+    UINT_PTR SetTimer(UINT_PTR id, UINT elapse, TIMERPROC timerProc = nullptr);
+    BOOL KillTimer(UINT_PTR id);
+    // A null caption gives the application's name; an empty one stays empty.
+    int MessageBox(LPCSTR text, LPCSTR caption = nullptr, UINT type = MB_OK);
+
+    HICON SetIcon(HICON icon, BOOL bigIcon);
+    HICON GetIcon(BOOL bigIcon) const;
+    CFont* GetFont() const;
+    void SetFont(CFont* font, BOOL redraw = TRUE);
+
+    void Invalidate(BOOL erase = TRUE);
+    void InvalidateRect(LPCRECT rect, BOOL erase = TRUE);
+    void UpdateWindow();
+    BOOL RedrawWindow(LPCRECT updateRect = nullptr, CRgn* updateRegion = nullptr,
+                      UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
+
+    void GetClientRect(LPRECT rect) const;
+    void GetWindowRect(LPRECT rect) const;
+    void ClientToScreen(LPPOINT point) const;
+    void ClientToScreen(LPRECT rect) const;
+    void ScreenToClient(LPPOINT point) const;
+    void ScreenToClient(LPRECT rect) const;
+    void MoveWindow(int x, int y, int width, int height, BOOL repaint = TRUE);
+
+    // Data exchange: FALSE when DoDataExchange failed; the failure has then been reported in a
+    // message box.
+    BOOL UpdateData(BOOL saveAndValidate = TRUE);
+    virtual void DoDataExchange(CDataExchange* dx);
+
+    // The message being handled, to the default processing.
+    LRESULT Default();
+    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    virtual BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+    virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
+
+  protected:
+    // The default handlers, for handlers of derived classes to call.
+    afx_msg void OnPaint();
+    afx_msg HCURSOR OnQueryDragIcon();
+    afx_msg void OnClose();
+    afx_msg void OnDestroy();
+    afx_msg HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT kind);
+    afx_msg LRESULT OnNcHitTest(CPoint point);
+    afx_msg BOOL OnEraseBkgnd(CDC* dc);
+    afx_msg void OnTimer(UINT_PTR id);
+    afx_msg void OnMove(int x, int y);
+
+    DECLARE_MESSAGE_MAP()
+};

@@ -1,0 +1,78 @@
+// A main dialog run modally in a sandbox with the real resource library, and the helpers the
+// application tests share.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/downloader_dlg.h"
+#include "fixtures/sandbox.h"
+#include "platform/test_seams.h"
+
+namespace apptest {
+
+// Opens the dialog's protected state to the tests and runs their body once its window exists
+// and its controls are bound, then ends the dialog.
+class TestDlg : public CZELVDownloaderDlg {
+  public:
+    using CZELVDownloaderDlg::m_arrProductURL;
+    using CZELVDownloaderDlg::m_bRangesByte;
+    using CZELVDownloaderDlg::m_cbProduct;
+    using CZELVDownloaderDlg::m_hEvent;
+    using CZELVDownloaderDlg::m_hIcon;
+    using CZELVDownloaderDlg::m_hThread;
+    using CZELVDownloaderDlg::m_lbFAQ;
+    using CZELVDownloaderDlg::m_lbGuide;
+    using CZELVDownloaderDlg::m_logFile;
+    using CZELVDownloaderDlg::m_nLastWritten;
+    using CZELVDownloaderDlg::m_nRetryCount;
+    using CZELVDownloaderDlg::m_nServerFileSize;
+    using CZELVDownloaderDlg::m_nSplitNum;
+    using CZELVDownloaderDlg::m_nStallTicks;
+    using CZELVDownloaderDlg::m_nStatus;
+    using CZELVDownloaderDlg::m_pDLInfo;
+    using CZELVDownloaderDlg::m_progress;
+    using CZELVDownloaderDlg::m_strDLFullName;
+    using CZELVDownloaderDlg::m_strLogDir;
+    using CZELVDownloaderDlg::m_strProxy;
+    using CZELVDownloaderDlg::m_strProxyPassword;
+    using CZELVDownloaderDlg::m_strProxyUser;
+    using CZELVDownloaderDlg::m_strURL;
+
+    std::function<void(TestDlg&)> body;
+
+    BOOL OnInitDialog() override {
+        CDialog::OnInitDialog();
+        if (body)
+            body(*this);
+        EndDialog(IDOK);
+        return TRUE;
+    }
+
+    // The text of a control, as the model holds it.
+    std::string Text(int id) const {
+        CString text;
+        GetDlgItemText(id, text);
+        return text.GetString();
+    }
+    bool Enabled(int id) const { return GetDlgItem(id)->IsWindowEnabled() != FALSE; }
+    // Opens the log in the sandbox with this dialog as its owner; returns its native path.
+    std::string OpenLog();
+};
+
+class DialogTest : public fixtures::SandboxTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Runs a fresh dialog with `body`; false when the modal run did not happen.
+    bool Run(const std::function<void(TestDlg&)>& body);
+    static std::vector<std::string> LogLines(const std::string& nativePath);
+
+    HMODULE resources_ = nullptr;
+    platform::testing::ScriptedResponder responder_;
+};
+
+}  // namespace apptest

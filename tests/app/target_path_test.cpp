@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include "app_fixture.h"
+
+namespace apptest {
+namespace {
+
+TEST_F(DialogTest, TargetPathIsTheDesktopAndTheUrlsFileNameOrTheGivenPath) {
+    const std::string desktop = fixtures::Sandbox::Win(sandbox_.home() + "/Desktop");
+    struct Case {
+        const char* url;
+        const char* given;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"http://127.0.0.1/dl/setup_a.exe", "", desktop + "\\setup_a.exe"},
+        {"setup_b.exe", "", desktop + "\\setup_b.exe"},  // no '/': the whole URL
+        {"http://127.0.0.1/dl/", "", desktop + "\\"},    // ends in '/': no file name
+        {"http://127.0.0.1/dl/setup_a.exe", "\\srv\\target\\x.exe", "\\srv\\target\\x.exe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        std::string logPath;
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            logPath = dlg.OpenLog();
+            dlg.m_arrProductURL.Add("http://127.0.0.1/other/first.exe");
+            dlg.m_cbProduct.AddString("First");
+            dlg.m_arrProductURL.Add(c.url);
+            dlg.m_cbProduct.AddString("Second");
+            dlg.m_cbProduct.SetCurSel(1);
+            dlg.UpdateDLFullName(c.given);
+            EXPECT_EQ(c.expected, dlg.m_strDLFullName.GetString());
+            EXPECT_EQ(c.expected, dlg.Text(IDC_STATIC_PATH));
+        }));
+        const auto lines = LogLines(logPath);
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ("INFO: +++++ UpdateDLFullName()", lines[lines.size() - 3]);
+        EXPECT_EQ("INFO: Change Full download name : " + c.expected, lines[lines.size() - 2]);
+        EXPECT_EQ("INFO: ----- UpdateDLFullName()", lines.back());
+    }
+}
+
+TEST_F(DialogTest, ASelectionWithoutItsUrlChangesNothing) {
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        dlg.OpenLog();
+        dlg.SetDlgItemText(IDC_STATIC_PATH, "kept");
+        // No selection at all, then a selected item without an entry in the URL list.
+        dlg.UpdateDLFullName("");
+        dlg.m_cbProduct.AddString("Only in the list");
+        dlg.m_cbProduct.SetCurSel(0);
+        dlg.UpdateDLFullName("\\given\\path.exe");
+        EXPECT_TRUE(dlg.m_strDLFullName.IsEmpty());
+        EXPECT_EQ("kept", dlg.Text(IDC_STATIC_PATH));
+    }));
+}
+
+}  // namespace
+}  // namespace apptest
