@@ -1,5 +1,6 @@
 // Window-system constants with their Windows values: messages, notification codes, control
-// messages, styles, message-box and show flags. Values only; the functions are in messages.h.
+// messages, styles, message-box and show flags. Values only (plain #defines, so the resource
+// script includes this header too); the functions are in messages.h.
 #pragma once
 
 // Window messages.
@@ -370,3 +371,52 @@
 #define ICC_ANIMATE_CLASS 0x00000080u
 #define ICC_WIN95_CLASSES 0x000000FFu
 #define ICC_STANDARD_CLASSES 0x00004000u
+
+// Further style bits and language ids that resource scripts may use.
+#define BS_CENTER 0x0300L
+#define BS_FLAT 0x8000L
+#define BS_LEFT 0x0100L
+#define BS_LEFTTEXT 0x0020L
+#define BS_MULTILINE 0x2000L
+#define BS_NOTIFY 0x4000L
+#define BS_RIGHT 0x0200L
+#define BS_VCENTER 0x0C00L
+#define CBS_AUTOHSCROLL 0x0040L
+#define CBS_DISABLENOSCROLL 0x0800L
+#define CBS_HASSTRINGS 0x0200L
+#define CBS_NOINTEGRALHEIGHT 0x0400L
+#define CBS_OWNERDRAWFIXED 0x0010L
+#define DS_3DLOOK 0x0004L
+#define DS_ABSALIGN 0x0001L
+#define DS_CENTERMOUSE 0x1000L
+#define DS_CONTEXTHELP 0x2000L
+#define DS_CONTROL 0x0400L
+#define DS_LOCALEDIT 0x0020L
+#define DS_NOFAILCREATE 0x0010L
+#define DS_NOIDLEMSG 0x0100L
+#define DS_SETFOREGROUND 0x0200L
+#define DS_SYSMODAL 0x0002L
+#define ES_AUTOVSCROLL 0x0040L
+#define ES_LOWERCASE 0x0010L
+#define ES_NOHIDESEL 0x0100L
+#define ES_UPPERCASE 0x0008L
+#define ES_WANTRETURN 0x1000L
+#define LANG_ENGLISH 0x09
+#define LANG_NEUTRAL 0x00
+#define LBS_DISABLENOSCROLL 0x1000L
+#define LBS_HASSTRINGS 0x0040L
+#define LBS_NOINTEGRALHEIGHT 0x0100L
+#define LBS_NOREDRAW 0x0004L
+#define LBS_OWNERDRAWFIXED 0x0010L
+#define LBS_USETABSTOPS 0x0080L
+#define PBS_MARQUEE 0x08L
+#define SUBLANG_DEFAULT 0x01
+#define SUBLANG_ENGLISH_US 0x01
+#define SUBLANG_NEUTRAL 0x00
+#define WS_EX_ACCEPTFILES 0x00000010L
+#define WS_EX_CONTROLPARENT 0x00010000L
+#define WS_EX_DLGMODALFRAME 0x00000001L
+#define WS_EX_NOPARENTNOTIFY 0x00000004L
+#define WS_EX_TOOLWINDOW 0x00000080L
+#define WS_EX_TOPMOST 0x00000008L
+#define WS_EX_WINDOWEDGE 0x00000100L
