@@ -19,6 +19,7 @@
 #include "log/md5_checksum.h"
 #include "platform/cstring.h"
 #include "platform/path.h"
+#include "platform/xdg.h"
 
 namespace {
 
@@ -103,8 +104,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const uint64_t size = static_cast<uint64_t>(mebibytes) << 20;
-    const char* tmp = std::getenv("TMPDIR");
-    const std::string folder = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    const std::string folder = platform::TempFolder();
     const std::string path = folder + "/digest_bench-" + std::to_string(getpid()) + ".bin";
 
     if (!MakeFile(path, size)) {

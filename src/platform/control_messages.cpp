@@ -224,11 +224,13 @@ const ItemMessages kListItems{LB_ADDSTRING,       LB_INSERTSTRING, LB_DELETESTRI
                               LB_GETCOUNT,        LB_GETTEXT,      LB_GETTEXTLEN,   LB_FINDSTRING,
                               LB_FINDSTRINGEXACT, LB_GETITEMDATA,  LB_SETITEMDATA,  LB_ERR};
 
-bool ItemMessage(const ItemMessages& m, bool sorted, HWND hwnd, UINT message, WPARAM wParam,
+// `sortStyle`: the style bit (CBS_SORT, LBS_SORT) that makes adding keep the items in order.
+bool ItemMessage(const ItemMessages& m, DWORD sortStyle, HWND hwnd, UINT message, WPARAM wParam,
                  LPARAM lParam, Result* r) {
     if (message == m.add) {
         return ChangeWindow(hwnd, [&](WindowState& s) {
             const char* text = TextOf(lParam);
+            bool sorted = (s.style & sortStyle) != 0;
             int at = sorted ? SortedPosition(s, text) : static_cast<int>(s.items.size());
             InsertItem(s, at, text);
             *r = at;
@@ -309,11 +311,9 @@ bool ItemMessage(const ItemMessages& m, bool sorted, HWND hwnd, UINT message, WP
     return false;
 }
 
-bool ComboMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, Result* r,
-                  const WindowState& now) {
-    if (ItemMessage(kComboItems, (now.style & CBS_SORT) != 0, hwnd, message, wParam, lParam, r)) {
+bool ComboMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, Result* r) {
+    if (ItemMessage(kComboItems, CBS_SORT, hwnd, message, wParam, lParam, r))
         return true;
-    }
     switch (message) {
         case CB_GETCURSEL:
             return InspectWindow(hwnd, [&](const WindowState& s) { *r = s.curSel; });
@@ -339,11 +339,9 @@ bool ComboMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, Result*
     }
 }
 
-bool ListMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, Result* r,
-                 const WindowState& now) {
-    if (ItemMessage(kListItems, (now.style & LBS_SORT) != 0, hwnd, message, wParam, lParam, r)) {
+bool ListMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, Result* r) {
+    if (ItemMessage(kListItems, LBS_SORT, hwnd, message, wParam, lParam, r))
         return true;
-    }
     switch (message) {
         case LB_GETCURSEL:
             return InspectWindow(hwnd, [&](const WindowState& s) { *r = s.curSel; });
@@ -483,21 +481,23 @@ bool ProgressMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, Resu
 }  // namespace
 
 bool HandleStateMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-    WindowState now;
-    if (!ReadWindow(hwnd, &now))
+    // Only the kind is read here: a copy of the whole state (list items included) on every
+    // message would be paid by each progress update of a worker.
+    WindowKind kind = WindowKind::Other;
+    if (!InspectWindow(hwnd, [&](const WindowState& s) { kind = s.kind; }))
         return false;
     LRESULT r = 0;
     bool handled = WindowMessage(hwnd, message, wParam, lParam, &r);
     if (!handled) {
-        if (IsButtonKind(now.kind)) {
+        if (IsButtonKind(kind)) {
             handled = ButtonMessage(hwnd, message, wParam, lParam, &r);
-        } else if (now.kind == WindowKind::Edit) {
+        } else if (kind == WindowKind::Edit) {
             handled = EditMessage(hwnd, message, wParam, lParam, &r);
-        } else if (now.kind == WindowKind::ComboBox) {
-            handled = ComboMessage(hwnd, message, wParam, lParam, &r, now);
-        } else if (now.kind == WindowKind::ListBox) {
-            handled = ListMessage(hwnd, message, wParam, lParam, &r, now);
-        } else if (now.kind == WindowKind::Progress) {
+        } else if (kind == WindowKind::ComboBox) {
+            handled = ComboMessage(hwnd, message, wParam, lParam, &r);
+        } else if (kind == WindowKind::ListBox) {
+            handled = ListMessage(hwnd, message, wParam, lParam, &r);
+        } else if (kind == WindowKind::Progress) {
             handled = ProgressMessage(hwnd, message, wParam, lParam, &r);
         }
     }

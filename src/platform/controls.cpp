@@ -4,15 +4,17 @@
 
 namespace {
 
-int AskList(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, int error) {
+// The full LRESULT: item data is pointer-sized.
+LRESULT AskList(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, int error) {
     if (!::IsWindow(hwnd))
         return error;
-    return static_cast<int>(::SendMessageA(hwnd, message, wParam, lParam));
+    return ::SendMessageA(hwnd, message, wParam, lParam);
 }
 
 void ItemText(HWND hwnd, UINT lengthMessage, UINT textMessage, int index, CString& text,
               int error) {
-    int length = AskList(hwnd, lengthMessage, static_cast<WPARAM>(index), 0, error);
+    int length =
+        static_cast<int>(AskList(hwnd, lengthMessage, static_cast<WPARAM>(index), 0, error));
     if (length == error)
         AfxThrowInvalidArgException();
     char* buffer = text.GetBuffer(length + 1);
@@ -23,7 +25,7 @@ void ItemText(HWND hwnd, UINT lengthMessage, UINT textMessage, int index, CStrin
 }  // namespace
 
 int CComboBox::Ask(UINT message, WPARAM wParam, LPARAM lParam) const {
-    return AskList(m_hWnd, message, wParam, lParam, CB_ERR);
+    return static_cast<int>(AskList(m_hWnd, message, wParam, lParam, CB_ERR));
 }
 
 void CComboBox::GetLBText(int index, CString& text) const {
@@ -36,11 +38,11 @@ int CComboBox::SetItemData(int index, ULONG_PTR data) {
 
 ULONG_PTR CComboBox::GetItemData(int index) const {
     return static_cast<ULONG_PTR>(
-        ::SendMessageA(m_hWnd, CB_GETITEMDATA, static_cast<WPARAM>(index), 0));
+        AskList(m_hWnd, CB_GETITEMDATA, static_cast<WPARAM>(index), 0, CB_ERR));
 }
 
 int CListBox::Ask(UINT message, WPARAM wParam, LPARAM lParam) const {
-    return AskList(m_hWnd, message, wParam, lParam, LB_ERR);
+    return static_cast<int>(AskList(m_hWnd, message, wParam, lParam, LB_ERR));
 }
 
 void CListBox::GetText(int index, CString& text) const {
@@ -53,7 +55,7 @@ int CListBox::SetItemData(int index, ULONG_PTR data) {
 
 ULONG_PTR CListBox::GetItemData(int index) const {
     return static_cast<ULONG_PTR>(
-        ::SendMessageA(m_hWnd, LB_GETITEMDATA, static_cast<WPARAM>(index), 0));
+        AskList(m_hWnd, LB_GETITEMDATA, static_cast<WPARAM>(index), 0, LB_ERR));
 }
 
 void CProgressCtrl::GetRange(int& low, int& high) const {

@@ -25,12 +25,14 @@ CString& CString::operator=(char ch) {
 }
 
 char CString::GetAt(int index) const {
-    if (index < 0 || index >= GetLength()) AfxThrowInvalidArgException();
+    if (index < 0 || index >= GetLength())
+        AfxThrowInvalidArgException();
     return data_[static_cast<size_t>(index)];
 }
 
 void CString::SetAt(int index, char ch) {
-    if (index < 0 || index >= GetLength()) AfxThrowInvalidArgException();
+    if (index < 0 || index >= GetLength())
+        AfxThrowInvalidArgException();
     data_[static_cast<size_t>(index)] = ch;
 }
 
@@ -39,7 +41,8 @@ CString& CString::operator+=(const CString& other) {
     return *this;
 }
 CString& CString::operator+=(const char* text) {
-    if (text) data_ += text;
+    if (text)
+        data_ += text;
     return *this;
 }
 CString& CString::operator+=(char ch) {
@@ -47,10 +50,13 @@ CString& CString::operator+=(char ch) {
     return *this;
 }
 void CString::Append(const char* text, int length) {
-    if (text && length > 0) data_.append(text, static_cast<size_t>(length));
+    if (text && length > 0)
+        data_.append(text, static_cast<size_t>(length));
 }
 
-int CString::Compare(const char* other) const { return std::strcmp(data_.c_str(), other ? other : ""); }
+int CString::Compare(const char* other) const {
+    return std::strcmp(data_.c_str(), other ? other : "");
+}
 int CString::CompareNoCase(const char* other) const {
     return strcasecmp(data_.c_str(), other ? other : "");
 }
@@ -77,29 +83,36 @@ void CString::AppendFormat(const char* format, ...) {
 }
 
 void CString::AppendFormatV(const char* format, va_list args) {
-    if (format == nullptr) return;
+    if (format == nullptr)
+        return;
     va_list sizing;
     va_copy(sizing, args);
     const int needed = std::vsnprintf(nullptr, 0, format, sizing);
     va_end(sizing);
-    if (needed <= 0) return;
+    if (needed <= 0)
+        return;
     const size_t old = data_.size();
     data_.resize(old + static_cast<size_t>(needed) + 1);
     std::vsnprintf(&data_[old], static_cast<size_t>(needed) + 1, format, args);
     data_.resize(old + static_cast<size_t>(needed));
 }
 
-CString CString::Mid(int first) const { return Mid(first, GetLength()); }
+CString CString::Mid(int first) const {
+    return Mid(first, GetLength());
+}
 
 CString CString::Mid(int first, int count) const {
     first = std::max(first, 0);
     count = std::max(count, 0);
-    if (first >= GetLength()) return CString();
+    if (first >= GetLength())
+        return CString();
     count = std::min(count, GetLength() - first);
     return CString(data_.c_str() + first, count);
 }
 
-CString CString::Left(int count) const { return Mid(0, count); }
+CString CString::Left(int count) const {
+    return Mid(0, count);
+}
 
 CString CString::Right(int count) const {
     count = std::clamp(count, 0, GetLength());
@@ -107,13 +120,15 @@ CString CString::Right(int count) const {
 }
 
 int CString::Find(char ch, int start) const {
-    if (start < 0 || start >= GetLength()) return -1;
+    if (start < 0 || start >= GetLength())
+        return -1;
     const size_t at = data_.find(ch, static_cast<size_t>(start));
     return at == std::string::npos ? -1 : static_cast<int>(at);
 }
 
 int CString::Find(const char* sub, int start) const {
-    if (sub == nullptr || start < 0 || start > GetLength()) return -1;
+    if (sub == nullptr || start < 0 || start > GetLength())
+        return -1;
     const size_t at = data_.find(sub, static_cast<size_t>(start));
     return at == std::string::npos ? -1 : static_cast<int>(at);
 }
@@ -124,34 +139,42 @@ int CString::ReverseFind(char ch) const {
 }
 
 CString& CString::MakeLower() {
-    for (char& c : data_) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : data_)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return *this;
 }
 
 CString& CString::MakeUpper() {
-    for (char& c : data_) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : data_)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return *this;
 }
 
 namespace {
-bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool IsBlank(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
 }  // namespace
 
 CString& CString::TrimLeft() {
     size_t i = 0;
-    while (i < data_.size() && IsBlank(data_[i])) ++i;
+    while (i < data_.size() && IsBlank(data_[i]))
+        ++i;
     data_.erase(0, i);
     return *this;
 }
 
 CString& CString::TrimRight() {
     size_t n = data_.size();
-    while (n > 0 && IsBlank(data_[n - 1])) --n;
+    while (n > 0 && IsBlank(data_[n - 1]))
+        --n;
     data_.resize(n);
     return *this;
 }
 
-CString& CString::Trim() { return TrimRight().TrimLeft(); }
+CString& CString::Trim() {
+    return TrimRight().TrimLeft();
+}
 
 int CString::Replace(char oldCh, char newCh) {
     int count = 0;
@@ -165,11 +188,13 @@ int CString::Replace(char oldCh, char newCh) {
 }
 
 int CString::Replace(const char* oldText, const char* newText) {
-    if (oldText == nullptr || *oldText == '\0') return 0;
+    if (oldText == nullptr || *oldText == '\0')
+        return 0;
     const std::string from(oldText);
     const std::string to(newText ? newText : "");
     int count = 0;
-    for (size_t at = data_.find(from); at != std::string::npos; at = data_.find(from, at + to.size())) {
+    for (size_t at = data_.find(from); at != std::string::npos;
+         at = data_.find(from, at + to.size())) {
         data_.replace(at, from.size(), to);
         ++count;
     }
@@ -177,7 +202,9 @@ int CString::Replace(const char* oldText, const char* newText) {
 }
 
 int CString::Delete(int index, int count) {
-    if (index >= 0 && index < GetLength() && count > 0) {
+    // As Insert does, a negative index counts as the start.
+    index = std::max(index, 0);
+    if (index < GetLength() && count > 0) {
         data_.erase(static_cast<size_t>(index), static_cast<size_t>(count));
     }
     return GetLength();
@@ -185,12 +212,14 @@ int CString::Delete(int index, int count) {
 
 int CString::Insert(int index, const char* text) {
     index = std::clamp(index, 0, GetLength());
-    if (text) data_.insert(static_cast<size_t>(index), text);
+    if (text)
+        data_.insert(static_cast<size_t>(index), text);
     return GetLength();
 }
 
 char* CString::GetBuffer(int minLength) {
-    if (minLength > GetLength()) data_.resize(static_cast<size_t>(minLength), '\0');
+    if (minLength > GetLength())
+        data_.resize(static_cast<size_t>(minLength), '\0');
     return &data_[0];
 }
 
@@ -232,21 +261,39 @@ CString operator+(char a, const CString& b) {
     r += b;
     return r;
 }
-bool operator==(const CString& a, const CString& b) { return a.str() == b.str(); }
-bool operator==(const CString& a, const char* b) { return a.Compare(b) == 0; }
-bool operator==(const char* a, const CString& b) { return b.Compare(a) == 0; }
-bool operator!=(const CString& a, const CString& b) { return !(a == b); }
-bool operator!=(const CString& a, const char* b) { return !(a == b); }
-bool operator!=(const char* a, const CString& b) { return !(a == b); }
-bool operator<(const CString& a, const CString& b) { return a.str() < b.str(); }
-bool operator>(const CString& a, const CString& b) { return a.str() > b.str(); }
+bool operator==(const CString& a, const CString& b) {
+    return a.str() == b.str();
+}
+bool operator==(const CString& a, const char* b) {
+    return a.Compare(b) == 0;
+}
+bool operator==(const char* a, const CString& b) {
+    return b.Compare(a) == 0;
+}
+bool operator!=(const CString& a, const CString& b) {
+    return !(a == b);
+}
+bool operator!=(const CString& a, const char* b) {
+    return !(a == b);
+}
+bool operator!=(const char* a, const CString& b) {
+    return !(a == b);
+}
+bool operator<(const CString& a, const CString& b) {
+    return a.str() < b.str();
+}
+bool operator>(const CString& a, const CString& b) {
+    return a.str() > b.str();
+}
 
 void CStringArray::CheckIndex(INT_PTR index) const {
-    if (index < 0 || index >= GetSize()) AfxThrowInvalidArgException();
+    if (index < 0 || index >= GetSize())
+        AfxThrowInvalidArgException();
 }
 
 void CStringArray::SetSize(INT_PTR newSize) {
-    if (newSize < 0) AfxThrowInvalidArgException();
+    if (newSize < 0)
+        AfxThrowInvalidArgException();
     items_.resize(static_cast<size_t>(newSize));
 }
 
@@ -260,7 +307,9 @@ CString& CStringArray::ElementAt(INT_PTR index) {
     return items_[static_cast<size_t>(index)];
 }
 
-void CStringArray::SetAt(INT_PTR index, const char* text) { ElementAt(index) = text; }
+void CStringArray::SetAt(INT_PTR index, const char* text) {
+    ElementAt(index) = text;
+}
 
 INT_PTR CStringArray::Add(const CString& text) {
     items_.push_back(text);
@@ -268,11 +317,13 @@ INT_PTR CStringArray::Add(const CString& text) {
 }
 
 void CStringArray::InsertAt(INT_PTR index, const CString& text) {
-    if (index < 0 || index > GetSize()) AfxThrowInvalidArgException();
+    if (index < 0 || index > GetSize())
+        AfxThrowInvalidArgException();
     items_.insert(items_.begin() + index, text);
 }
 
 void CStringArray::RemoveAt(INT_PTR index, INT_PTR count) {
-    if (count < 0 || index < 0 || index + count > GetSize()) AfxThrowInvalidArgException();
+    if (count < 0 || index < 0 || index + count > GetSize())
+        AfxThrowInvalidArgException();
     items_.erase(items_.begin() + index, items_.begin() + index + count);
 }

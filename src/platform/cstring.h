@@ -10,7 +10,7 @@
 #define ZELV_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
 
 class CString {
-public:
+  public:
     CString() = default;
     CString(const char* text);  // NOLINT: implicit, as the class library's
     CString(const char* text, int length);
@@ -71,7 +71,7 @@ public:
 
     const std::string& str() const { return data_; }
 
-private:
+  private:
     std::string data_;
 };
 
@@ -91,7 +91,7 @@ bool operator>(const CString& a, const CString& b);
 
 // An array of CString; indices outside it throw CInvalidArgException*, as the class library does.
 class CStringArray {
-public:
+  public:
     INT_PTR GetSize() const { return static_cast<INT_PTR>(items_.size()); }
     INT_PTR GetCount() const { return GetSize(); }
     INT_PTR GetUpperBound() const { return GetSize() - 1; }
@@ -107,7 +107,7 @@ public:
     const CString& operator[](INT_PTR index) const { return GetAt(index); }
     CString& operator[](INT_PTR index) { return ElementAt(index); }
 
-private:
+  private:
     void CheckIndex(INT_PTR index) const;
     std::vector<CString> items_;
 };

@@ -1,5 +1,6 @@
 #include "platform/dispatch.h"
 
+#include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
@@ -64,12 +65,12 @@ LRESULT DefaultWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     LRESULT result = 0;
     if (HandleStateMessage(hwnd, message, wParam, lParam, &result))
         return result;
-    WindowState s;
-    if (!ReadWindow(hwnd, &s))
+    WindowKind kind = WindowKind::Other;
+    if (!InspectWindow(hwnd, [&](const WindowState& s) { kind = s.kind; }))
         return 0;
     switch (message) {
         case WM_CLOSE:
-            if (s.kind == WindowKind::Dialog)
+            if (kind == WindowKind::Dialog)
                 EndDialog(hwnd, IDCANCEL);
             return 0;
         case WM_SYSCOMMAND:

@@ -4,7 +4,8 @@
 
 namespace {
 BOOL CopyMessage(LPSTR buffer, UINT maxChars, const char* text) {
-    if (buffer == nullptr || maxChars == 0) return FALSE;
+    if (buffer == nullptr || maxChars == 0)
+        return FALSE;
     std::snprintf(buffer, maxChars, "%s", text);
     return TRUE;
 }
@@ -22,5 +23,9 @@ BOOL CInvalidArgException::GetErrorMessage(LPSTR buffer, UINT maxChars, UINT*) c
     return CopyMessage(buffer, maxChars, "An invalid argument was encountered.");
 }
 
-void AfxThrowMemoryException() { throw new CMemoryException(); }
-void AfxThrowInvalidArgException() { throw new CInvalidArgException(); }
+void AfxThrowMemoryException() {
+    throw new CMemoryException();
+}
+void AfxThrowInvalidArgException() {
+    throw new CInvalidArgException();
+}

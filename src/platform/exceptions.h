@@ -4,7 +4,7 @@
 #include "platform/types.h"
 
 class CException {
-public:
+  public:
     virtual ~CException() = default;
     // Deletes the object, as the class library's catch sites do.
     void Delete() { delete this; }
@@ -13,13 +13,13 @@ public:
 };
 
 class CMemoryException : public CException {
-public:
+  public:
     BOOL GetErrorMessage(LPSTR buffer, UINT maxChars, UINT* helpContext = nullptr) const override;
 };
 
 // An index outside a collection, or another invalid argument to a class-library call.
 class CInvalidArgException : public CException {
-public:
+  public:
     BOOL GetErrorMessage(LPSTR buffer, UINT maxChars, UINT* helpContext = nullptr) const override;
 };
 

@@ -315,24 +315,23 @@ void CFile::Write(const void* buffer, UINT count) {
     }
 }
 
-ULONGLONG CFile::Seek(LONGLONG offset, UINT from) {
-    if (!IsOpen())
-        ThrowNotOpen();
-    int whence;
+int CFile::WhenceOf(UINT from) const {
     switch (from) {
         case begin:
-            whence = SEEK_SET;
-            break;
+            return SEEK_SET;
         case current:
-            whence = SEEK_CUR;
-            break;
+            return SEEK_CUR;
         case end:
-            whence = SEEK_END;
-            break;
+            return SEEK_END;
         default:
             ThrowSeekErrno(EINVAL);
     }
-    const off_t at = ::lseek(m_fd, static_cast<off_t>(offset), whence);
+}
+
+ULONGLONG CFile::Seek(LONGLONG offset, UINT from) {
+    if (!IsOpen())
+        ThrowNotOpen();
+    const off_t at = ::lseek(m_fd, static_cast<off_t>(offset), WhenceOf(from));
     if (at < 0)
         ThrowSeekErrno(errno);
     return static_cast<ULONGLONG>(at);

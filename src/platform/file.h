@@ -97,6 +97,8 @@ class CFile {
     [[noreturn]] void ThrowErrno(int err) const;
     [[noreturn]] void ThrowNotOpen() const;
     [[noreturn]] void ThrowSeekErrno(int err) const;
+    // The lseek/fseeko origin of a Seek; an unknown one throws as a bad seek.
+    int WhenceOf(UINT from) const;
     int m_fd = -1;
     CString m_strFileName;
 };
@@ -134,6 +136,8 @@ class CStdioFile : public CFile {
     // A stream that changes between reading and writing needs a seek or a flush in between.
     void TurnTo(Direction direction);
     void WriteBytes(const char* data, size_t count);
+    // Leaves the object closed and hands over the stream, which owns the descriptor.
+    FILE* DetachStream();
     [[noreturn]] void ThrowStreamError(int err) const;
     std::atomic<int> m_direction{kNone};
 };

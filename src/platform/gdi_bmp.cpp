@@ -18,8 +18,6 @@ namespace {
 
 constexpr uint32_t kBiRgb = 0, kBiBitfields = 3, kBiAlphaBitfields = 6;
 constexpr size_t kFileHeader = 14;
-constexpr int64_t kMaxSide = 1 << 15;
-constexpr int64_t kMaxPixels = int64_t{1} << 26;
 constexpr off_t kMaxFile = off_t{1} << 28;
 
 uint16_t U16(const uint8_t* p) {
@@ -80,10 +78,8 @@ bool DecodeBmp(const std::vector<uint8_t>& file, QImage* out) {
         if (topDown)
             height = -height;
     }
-    if (planes != 1 || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
-        width * height > kMaxPixels) {
+    if (planes != 1 || !BitmapSizeAllowed(width, height))
         return false;
-    }
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
         return false;
 
@@ -209,7 +205,7 @@ HANDLE LoadBitmapFile(LPCSTR name, int cx, int cy) {
     }
     int w = cx > 0 ? cx : image.width(), h = cy > 0 ? cy : image.height();
     if (w != image.width() || h != image.height()) {
-        if (int64_t{w} * h > kMaxPixels || w > kMaxSide || h > kMaxSide) {
+        if (!BitmapSizeAllowed(w, h)) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
         }

@@ -94,6 +94,24 @@ bool ChangeDc(HDC dc, Change change) {
     return true;
 }
 
+// The attributes of a DC: Set gives back the previous value, and both give `failed` for a bad
+// DC.
+template <typename T>
+T ExchangeAttribute(HDC dc, T DcState::*attribute, T value, T failed) {
+    T previous = failed;
+    ChangeDc(dc, [&](DcRecord& r) {
+        previous = r.state.*attribute;
+        r.state.*attribute = value;
+    });
+    return previous;
+}
+
+template <typename T>
+T ReadAttribute(HDC dc, T DcState::*attribute, T failed) {
+    DcState s;
+    return ReadDc(dc, &s) ? s.*attribute : failed;
+}
+
 HDC WindowDc(HWND hwnd) {
     if (!IsModelWindow(hwnd)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -265,17 +283,11 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
 }
 
 COLORREF SetTextColor(HDC dc, COLORREF color) {
-    COLORREF previous = CLR_INVALID;
-    platform::ChangeDc(dc, [&](DcRecord& r) {
-        previous = r.state.text;
-        r.state.text = color & 0x00FFFFFFu;
-    });
-    return previous;
+    return platform::ExchangeAttribute(dc, &DcState::text, color & 0x00FFFFFFu, CLR_INVALID);
 }
 
 COLORREF GetTextColor(HDC dc) {
-    DcState s;
-    return platform::ReadDc(dc, &s) ? s.text : CLR_INVALID;
+    return platform::ReadAttribute(dc, &DcState::text, CLR_INVALID);
 }
 
 int SetBkMode(HDC dc, int mode) {
@@ -283,31 +295,19 @@ int SetBkMode(HDC dc, int mode) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    int previous = 0;
-    platform::ChangeDc(dc, [&](DcRecord& r) {
-        previous = r.state.bkMode;
-        r.state.bkMode = mode;
-    });
-    return previous;
+    return platform::ExchangeAttribute(dc, &DcState::bkMode, mode, 0);
 }
 
 int GetBkMode(HDC dc) {
-    DcState s;
-    return platform::ReadDc(dc, &s) ? s.bkMode : 0;
+    return platform::ReadAttribute(dc, &DcState::bkMode, 0);
 }
 
 COLORREF SetBkColor(HDC dc, COLORREF color) {
-    COLORREF previous = CLR_INVALID;
-    platform::ChangeDc(dc, [&](DcRecord& r) {
-        previous = r.state.bk;
-        r.state.bk = color & 0x00FFFFFFu;
-    });
-    return previous;
+    return platform::ExchangeAttribute(dc, &DcState::bk, color & 0x00FFFFFFu, CLR_INVALID);
 }
 
 COLORREF GetBkColor(HDC dc) {
-    DcState s;
-    return platform::ReadDc(dc, &s) ? s.bk : CLR_INVALID;
+    return platform::ReadAttribute(dc, &DcState::bk, CLR_INVALID);
 }
 
 // --- CDC objects of handles ----------------------------------------------------------------------

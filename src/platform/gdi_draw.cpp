@@ -139,11 +139,7 @@ QImage IconPicture(const std::vector<IconImage>& images, int w, int h) {
     }
     if (best == nullptr)
         return QImage();
-    QImage picture(best->width, best->height, QImage::Format_ARGB32);
-    for (int y = 0; y < best->height; ++y) {
-        const uint32_t* in = best->argb.data() + static_cast<size_t>(y) * best->width;
-        std::copy(in, in + best->width, Row(&picture, y));
-    }
+    QImage picture = IconQImage(*best);
     if (picture.width() != w || picture.height() != h) {
         picture = picture.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                       .convertToFormat(QImage::Format_ARGB32);

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <cstdint>
 #include <memory>
 
 #include "platform/gdi.h"
@@ -41,6 +42,9 @@ class BitmapObject : public GdiObject {
 bool BrushColour(HBRUSH brush, COLORREF* colour, bool* paints);
 // Fills `rect` of the DC's picture with an opaque colour; false for a bad DC.
 bool FillSolid(HDC dc, const RECT& rect, COLORREF colour);
+// The largest bitmap the layer makes (32768 pixels a side, 256 MiB of pixels), so that sizes
+// taken from files or callers never make a huge allocation.
+bool BitmapSizeAllowed(int64_t w, int64_t h);
 // A new bitmap of w x h pixels of `image` (Format_RGB32); null when too large.
 HBITMAP NewBitmap(QImage image);
 // The stock objects: created once, made again if someone deleted them.

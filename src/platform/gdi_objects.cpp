@@ -33,10 +33,6 @@ constexpr COLORREF kSysColours[] = {
 };
 constexpr int kSysColourCount = static_cast<int>(sizeof kSysColours / sizeof kSysColours[0]);
 
-// Largest bitmap made: 256 MiB of pixels.
-constexpr int64_t kMaxPixels = int64_t{1} << 26;
-constexpr int kMaxSide = 1 << 15;
-
 HBRUSH NewBrush(UINT style, COLORREF colour) {
     LOGBRUSH lb{style, colour & 0x00FFFFFFu, 0};
     return static_cast<HBRUSH>(NewGdiHandle(std::make_shared<BrushObject>(lb)));
@@ -82,11 +78,12 @@ Wrapper* WrapperOf(Handle handle) {
     return slot.get();
 }
 
-bool SizeAllowed(int w, int h) {
-    return w > 0 && h > 0 && w <= kMaxSide && h <= kMaxSide && int64_t{w} * h <= kMaxPixels;
-}
-
 }  // namespace
+
+bool BitmapSizeAllowed(int64_t w, int64_t h) {
+    constexpr int64_t kMaxSide = 1 << 15, kMaxPixels = int64_t{1} << 26;
+    return w > 0 && h > 0 && w <= kMaxSide && h <= kMaxSide && w * h <= kMaxPixels;
+}
 
 int BrushObject::Describe(int size, void* out) const {
     return CopyDescription(logBrush_, size, out);
@@ -118,7 +115,7 @@ bool BrushColour(HBRUSH brush, COLORREF* colour, bool* paints) {
 }
 
 HBITMAP NewBitmap(QImage image) {
-    if (image.isNull() || !SizeAllowed(image.width(), image.height())) {
+    if (image.isNull() || !BitmapSizeAllowed(image.width(), image.height())) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
@@ -192,7 +189,7 @@ HBITMAP CreateCompatibleBitmap(HDC dc, int w, int h) {
     // Windows gives a 1 x 1 bitmap for an empty size.
     if (w == 0 || h == 0)
         w = h = 1;
-    if (!platform::SizeAllowed(w, h)) {
+    if (!platform::BitmapSizeAllowed(w, h)) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
@@ -206,7 +203,7 @@ HBITMAP CreateBitmap(int w, int h, UINT planes, UINT bitsPerPixel, const void* b
         SetLastError(ERROR_NOT_SUPPORTED);
         return nullptr;
     }
-    if (!platform::SizeAllowed(w, h)) {
+    if (!platform::BitmapSizeAllowed(w, h)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }

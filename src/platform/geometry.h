@@ -18,15 +18,16 @@ inline BOOL PtInRect(const RECT* rect, POINT point) {
 inline int MulDiv(int number, int numerator, int denominator) {
     if (denominator == 0)
         return -1;
+    // All in 64 bits: negating INT32_MIN in 32 bits would overflow.
     int64_t product = static_cast<int64_t>(number) * numerator;
-    int64_t half = (denominator < 0 ? -denominator : denominator) / 2;
+    int64_t divisor = denominator < 0 ? -static_cast<int64_t>(denominator) : denominator;
     bool negative = (product < 0) != (denominator < 0);
-    int64_t magnitude = (product < 0 ? -product : product) + half;
-    int64_t result =
-        magnitude / (denominator < 0 ? -static_cast<int64_t>(denominator) : denominator);
-    if (result > INT32_MAX)
+    int64_t result = ((product < 0 ? -product : product) + divisor / 2) / divisor;
+    if (negative)
+        result = -result;
+    if (result > INT32_MAX || result < INT32_MIN)
         return -1;
-    return static_cast<int>(negative ? -result : result);
+    return static_cast<int>(result);
 }
 
 class CPoint : public tagPOINT {

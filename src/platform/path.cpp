@@ -19,7 +19,8 @@ std::string ToWindowsPath(const std::string& nativePath) {
 
 DWORD CopyToBuffer(const std::string& text, LPSTR buffer, DWORD size) {
     const DWORD needed = static_cast<DWORD>(text.size()) + 1;
-    if (buffer == nullptr || size < needed) return needed;
+    if (buffer == nullptr || size < needed)
+        return needed;
     std::memcpy(buffer, text.c_str(), needed);
     return needed - 1;
 }

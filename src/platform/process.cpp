@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -90,21 +89,10 @@ class DetachedProcess : public KernelObject {
     DetachedProcess& operator=(const DetachedProcess&) = delete;
 
     bool WaitFor(DWORD milliseconds) override {
-        using Clock = std::chrono::steady_clock;
-        const bool forever = milliseconds == INFINITE;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-        for (;;) {
-            long long slice = pidfd_ >= 0 ? 1000 : 10;
-            if (!forever) {
-                const auto left =
-                    std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-                slice = std::max<long long>(0, std::min<long long>(slice, left.count()));
-            }
-            if (EndedWithin(static_cast<int>(slice)))
-                return true;
-            if (!forever && Clock::now() >= deadline)
-                return false;
-        }
+        const DWORD slice = pidfd_ >= 0 ? 1000 : 10;
+        return WaitInSlices(
+            milliseconds, slice, slice,
+            [this](DWORD within) { return EndedWithin(static_cast<int>(within)); }, [] {});
     }
 
   private:
@@ -283,17 +271,6 @@ std::string FindInPath(const std::string& name) {
     return std::string();
 }
 
-std::string Absolute(const std::string& path) {
-    if (path.empty() || path[0] == '/')
-        return path;
-    char* current = getcwd(nullptr, 0);
-    if (current == nullptr)
-        return path;
-    std::string absolute = std::string(current) + "/" + path;
-    std::free(current);
-    return absolute;
-}
-
 // One start at a time: a program waiting for its go-ahead must not hold a copy of another
 // start's pipes, or each would wait for the other.
 std::mutex g_startLock;
@@ -323,6 +300,17 @@ std::vector<std::string> EnvironmentFromBlock(const void* block, bool wide) {
 }
 
 }  // namespace
+
+std::string AbsolutePath(const std::string& path) {
+    if (path.empty() || path[0] == '/')
+        return path;
+    char* current = getcwd(nullptr, 0);
+    if (current == nullptr)
+        return path;
+    std::string absolute = std::string(current) + "/" + path;
+    std::free(current);
+    return absolute;
+}
 
 std::vector<std::string> SplitCommandLine(const std::string& line) {
     std::vector<std::string> out;
@@ -367,7 +355,7 @@ DWORD StartDetached(const ProgramStart& start, StartedProcess* started) {
         return ERROR_INVALID_PARAMETER;
     const std::string path = start.program.find('/') == std::string::npos
                                  ? FindInPath(start.program)
-                                 : Absolute(start.program);
+                                 : AbsolutePath(start.program);
     if (path.empty())
         return ERROR_FILE_NOT_FOUND;
 

@@ -106,13 +106,15 @@ bool ShowQtFileDialog(const FileDialogRequest& request, std::string* chosenPath)
         int selected = std::clamp(request.selectedFilter, 0, static_cast<int>(filters.size()) - 1);
         dialog.selectNameFilter(filters[selected]);
         dialog.setDefaultSuffix(FromUtf8(request.filters[static_cast<size_t>(selected)].suffix));
-        std::vector<FileDialogFilter> all = request.filters;
-        QObject::connect(
-            &dialog, &QFileDialog::filterSelected, [&dialog, filters, all](const QString& f) {
-                qsizetype i = filters.indexOf(f);
-                if (i >= 0)
-                    dialog.setDefaultSuffix(FromUtf8(all[static_cast<size_t>(i)].suffix));
-            });
+        // The dialog lives only inside this call, so the lambda may refer to its locals.
+        QObject::connect(&dialog, &QFileDialog::filterSelected,
+                         [&dialog, &filters, &request](const QString& f) {
+                             qsizetype i = filters.indexOf(f);
+                             if (i >= 0) {
+                                 dialog.setDefaultSuffix(
+                                     FromUtf8(request.filters[static_cast<size_t>(i)].suffix));
+                             }
+                         });
     } else {
         dialog.setDefaultSuffix(FromUtf8(request.defaultSuffix));
     }

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <unordered_map>
@@ -66,7 +67,9 @@ class Host : public QObject {
                 if (item == nullptr)
                     continue;
                 item->Apply(s, first);
-                recolour.push_back(h);
+                // A window changed again in a later round is asked for its colours once.
+                if (std::find(recolour.begin(), recolour.end(), h) == recolour.end())
+                    recolour.push_back(h);
             }
             for (HWND h : changes.repainted) {
                 if (ViewItem* item = Find(h))
@@ -241,13 +244,14 @@ void StopView() {
     delete host;
 }
 
+// g_host changes only on the user-interface thread, so it is read there without the lock.
 void SyncViewNow() {
-    if (g_host != nullptr && OnUiThread())
+    if (OnUiThread() && g_host != nullptr)
         g_host->Sync();
 }
 
 ViewItem* ItemOf(HWND hwnd) {
-    if (g_host == nullptr || !OnUiThread())
+    if (!OnUiThread() || g_host == nullptr)
         return nullptr;
     if (ViewItem* item = g_host->Find(hwnd))
         return item;

@@ -30,13 +30,9 @@ QIcon IconFor(HICON big, HICON small) {
         if (images == nullptr)
             continue;
         for (const IconImage& image : *images) {
-            if (image.width <= 0 || image.height <= 0 ||
-                image.argb.size() < static_cast<size_t>(image.width) * image.height) {
-                continue;
-            }
-            QImage q(reinterpret_cast<const uchar*>(image.argb.data()), image.width, image.height,
-                     image.width * 4, QImage::Format_ARGB32);
-            icon.addPixmap(QPixmap::fromImage(q.copy()));
+            QImage q = IconQImage(image);
+            if (!q.isNull())
+                icon.addPixmap(QPixmap::fromImage(q));
         }
     }
     return icon;

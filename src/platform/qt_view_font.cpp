@@ -1,4 +1,5 @@
-// Fonts and small helpers of the view: LOGFONT to QFont, dialog base units, colours, labels.
+// Fonts and small helpers of the view: LOGFONT to QFont, dialog base units, colours, labels,
+// icons.
 #include <strings.h>
 
 #include <QApplication>
@@ -98,6 +99,16 @@ QString LabelText(const std::string& text, bool prefixes) {
         out += in[i];
     }
     return out;
+}
+
+QImage IconQImage(const IconImage& image) {
+    if (image.width <= 0 || image.height <= 0 ||
+        image.argb.size() != static_cast<size_t>(image.width) * static_cast<size_t>(image.height)) {
+        return QImage();
+    }
+    QImage view(reinterpret_cast<const uchar*>(image.argb.data()), image.width, image.height,
+                image.width * 4, QImage::Format_ARGB32);
+    return view.copy();
 }
 
 void PaintBackingImage(QWidget* widget, HWND hwnd) {

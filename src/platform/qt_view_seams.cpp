@@ -105,6 +105,8 @@ bool PressKey(HWND window, UINT virtualKey) {
         return false;
     // A key goes to the control that has the focus: the one named, or the dialog's own.
     QWidget* target = WidgetOf(window);
+    if (target == nullptr)
+        return false;
     if (target != top) {
         target->setFocus(Qt::OtherFocusReason);
     } else if (QWidget* focus = top->focusWidget()) {

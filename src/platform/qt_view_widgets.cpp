@@ -44,6 +44,20 @@ void ApplyTextColor(QWidget* w, const ControlColors& c) {
     w->setPalette(p);
 }
 
+// Combo and list boxes: the entries are rebuilt only when the model's list changed.
+template <class Box>
+void ApplyItems(Box* box, const WindowState& s, const WindowState& old, bool first) {
+    if (!first && s.items == old.items)
+        return;
+    box->clear();
+    for (const std::string& item : s.items)
+        box->addItem(FromUtf8(item));
+}
+
+bool MultipleSelection(DWORD style) {
+    return (style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0;
+}
+
 // --- push buttons, check boxes, radio buttons, group boxes -----------------------------------
 
 class PushButtonItem : public QPushButton, public ViewItem {
@@ -303,11 +317,7 @@ class ComboItem : public QComboBox, public ViewItem {
         applying_ = true;
         ApplyCommon(this, s, state_, first);
         QSignalBlocker block(this);
-        if (first || s.items != state_.items) {
-            clear();
-            for (const std::string& item : s.items)
-                addItem(FromUtf8(item));
-        }
+        ApplyItems(this, s, state_, first);
         state_ = s;
         ShowSelection();
         applying_ = false;
@@ -334,18 +344,13 @@ class ListItem : public QListWidget, public ViewItem {
     void Apply(const WindowState& s, bool first) override {
         applying_ = true;
         ApplyCommon(this, s, state_, first);
-        bool multiple = (s.style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0;
         setSelectionMode((s.style & LBS_NOSEL)         ? QAbstractItemView::NoSelection
                          : (s.style & LBS_EXTENDEDSEL) ? QAbstractItemView::ExtendedSelection
-                         : multiple                    ? QAbstractItemView::MultiSelection
+                         : (s.style & LBS_MULTIPLESEL) ? QAbstractItemView::MultiSelection
                                                        : QAbstractItemView::SingleSelection);
         setFrameShape((s.style & WS_BORDER) || (s.exStyle & WS_EX_CLIENTEDGE) ? QFrame::StyledPanel
                                                                               : QFrame::NoFrame);
-        if (first || s.items != state_.items) {
-            clear();
-            for (const std::string& item : s.items)
-                addItem(FromUtf8(item));
-        }
+        ApplyItems(this, s, state_, first);
         state_ = s;
         ShowSelection();
         applying_ = false;
@@ -360,7 +365,7 @@ class ListItem : public QListWidget, public ViewItem {
     void ShowSelection() {
         bool was = applying_;
         applying_ = true;
-        bool multiple = (state_.style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0;
+        bool multiple = MultipleSelection(state_.style);
         for (int i = 0; i < count(); ++i) {
             bool on = multiple ? (static_cast<size_t>(i) < state_.selected.size() &&
                                   state_.selected[static_cast<size_t>(i)] != 0)
@@ -372,9 +377,8 @@ class ListItem : public QListWidget, public ViewItem {
         applying_ = was;
     }
     void TakeUserSelection() {
-        bool multiple = (state_.style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0;
         bool taken;
-        if (multiple) {
+        if (MultipleSelection(state_.style)) {
             std::vector<char> selected(static_cast<size_t>(count()), 0);
             for (int i = 0; i < count(); ++i)
                 selected[static_cast<size_t>(i)] = item(i)->isSelected();

@@ -10,6 +10,7 @@
 #include <QFont>
 #include <QFrame>
 #include <QGroupBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
@@ -18,6 +19,7 @@
 #include <QWidget>
 
 #include "platform/drawing_hooks.h"
+#include "platform/resources.h"
 #include "platform/window_model.h"
 
 namespace platform {
@@ -30,6 +32,9 @@ QColor QtColor(COLORREF color);
 // the style says SS_NOPREFIX.
 QString LabelText(const std::string& text, bool prefixes);
 QString FromUtf8(const std::string& text);
+// An icon image as a QImage (Format_ARGB32, a copy); null for an image whose pixels do not
+// match its size.
+QImage IconQImage(const IconImage& image);
 // Draws the window's backing image at the top left.
 void PaintBackingImage(QWidget* widget, HWND hwnd);
 

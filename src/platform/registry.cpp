@@ -88,9 +88,18 @@ bool SplitPath(LPCSTR subKey, std::vector<std::string>* components) {
     return true;
 }
 
-bool ValueName(LPCSTR name, std::string* out) {
-    *out = name ? name : "";
-    return out->size() <= kMaxValueName;
+// The checks both value calls make, in this order: the handle, the arguments, the handle's
+// right, the name.
+LONG OpenForValue(HKEY key, bool argumentsValid, REGSAM right, LPCSTR name, OpenKey* open,
+                  std::string* valueName) {
+    if (!Lookup(key, open))
+        return ERROR_INVALID_HANDLE;
+    if (!argumentsValid)
+        return ERROR_INVALID_PARAMETER;
+    if ((open->access & right) == 0)
+        return ERROR_ACCESS_DENIED;
+    *valueName = name ? name : "";
+    return valueName->size() <= kMaxValueName ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
 }
 
 }  // namespace
@@ -149,16 +158,12 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DW
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD cbData) {
     OpenKey open;
-    if (!Lookup(key, &open))
-        return ERROR_INVALID_HANDLE;
-    if (reserved != nullptr || (data != nullptr && cbData == nullptr)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if ((open.access & KEY_QUERY_VALUE) == 0)
-        return ERROR_ACCESS_DENIED;
     std::string valueName;
-    if (!ValueName(name, &valueName))
-        return ERROR_INVALID_PARAMETER;
+    const LONG opened =
+        OpenForValue(key, reserved == nullptr && (data == nullptr || cbData != nullptr),
+                     KEY_QUERY_VALUE, name, &open, &valueName);
+    if (opened != ERROR_SUCCESS)
+        return opened;
     DWORD storedType = REG_NONE;
     std::vector<BYTE> stored;
     const LONG status = platform::StoreQueryValue(open.ref, valueName, &storedType, &stored);
@@ -183,15 +188,11 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD cbData) {
     OpenKey open;
-    if (!Lookup(key, &open))
-        return ERROR_INVALID_HANDLE;
-    if (data == nullptr && cbData > 0)
-        return ERROR_INVALID_PARAMETER;
-    if ((open.access & KEY_SET_VALUE) == 0)
-        return ERROR_ACCESS_DENIED;
     std::string valueName;
-    if (!ValueName(name, &valueName))
-        return ERROR_INVALID_PARAMETER;
+    const LONG opened =
+        OpenForValue(key, data != nullptr || cbData == 0, KEY_SET_VALUE, name, &open, &valueName);
+    if (opened != ERROR_SUCCESS)
+        return opened;
     return platform::StoreSetValue(open.ref, valueName, type, data, cbData);
 }
 

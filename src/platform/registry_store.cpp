@@ -306,6 +306,21 @@ LONG WithStore(Body body) {
     return body(db);
 }
 
+// Runs `body(db, transaction)` in a transaction (a write one when `write`) once `key` is known
+// to exist still; a writing body commits itself.
+template <typename Body>
+LONG WithKey(const RegistryKeyRef& key, bool write, Body body) {
+    return WithStore([&](sqlite3* db) -> LONG {
+        Transaction transaction(db, write);
+        if (transaction.rc() != SQLITE_OK)
+            return ErrorOf(transaction.rc(), write ? ERROR_CANTWRITE : ERROR_CANTREAD);
+        const LONG verified = Verify(db, key);
+        if (verified != ERROR_SUCCESS)
+            return verified;
+        return body(db, transaction);
+    });
+}
+
 }  // namespace
 
 std::string RegistryDatabasePath() {
@@ -314,15 +329,10 @@ std::string RegistryDatabasePath() {
 
 LONG StoreOpenKey(const RegistryKeyRef& base, const std::vector<std::string>& components,
                   RegistryKeyRef* opened) {
-    return WithStore([&](sqlite3* db) -> LONG {
-        Transaction read(db, false);
-        if (read.rc() != SQLITE_OK)
-            return ErrorOf(read.rc(), ERROR_CANTREAD);
-        const LONG verified = Verify(db, base);
-        if (verified != ERROR_SUCCESS || components.empty()) {
-            if (verified == ERROR_SUCCESS)
-                *opened = base;
-            return verified;
+    return WithKey(base, false, [&](sqlite3* db, Transaction&) -> LONG {
+        if (components.empty()) {
+            *opened = base;
+            return ERROR_SUCCESS;
         }
         RegistryKeyRef key;
         key.root = base.root;
@@ -338,14 +348,7 @@ LONG StoreOpenKey(const RegistryKeyRef& base, const std::vector<std::string>& co
 
 LONG StoreCreateKey(const RegistryKeyRef& base, const std::vector<std::string>& components,
                     bool mayCreate, RegistryKeyRef* opened, bool* created) {
-    return WithStore([&](sqlite3* db) -> LONG {
-        Transaction write(db, true);
-        if (write.rc() != SQLITE_OK)
-            return ErrorOf(write.rc(), ERROR_CANTWRITE);
-        const LONG verified = Verify(db, base);
-        if (verified != ERROR_SUCCESS)
-            return verified;
-
+    return WithKey(base, true, [&](sqlite3* db, Transaction& write) -> LONG {
         RegistryKeyRef key;
         key.root = base.root;
         long long parent = base.id;
@@ -386,13 +389,7 @@ LONG StoreCreateKey(const RegistryKeyRef& base, const std::vector<std::string>& 
 
 LONG StoreQueryValue(const RegistryKeyRef& key, const std::string& name, DWORD* type,
                      std::vector<BYTE>* data) {
-    return WithStore([&](sqlite3* db) -> LONG {
-        Transaction read(db, false);
-        if (read.rc() != SQLITE_OK)
-            return ErrorOf(read.rc(), ERROR_CANTREAD);
-        const LONG verified = Verify(db, key);
-        if (verified != ERROR_SUCCESS)
-            return verified;
+    return WithKey(key, false, [&](sqlite3* db, Transaction&) -> LONG {
         long long row = 0;
         const LONG located = ValueRow(db, key, false, &row);
         if (located != ERROR_SUCCESS)
@@ -412,13 +409,7 @@ LONG StoreQueryValue(const RegistryKeyRef& key, const std::string& name, DWORD* 
 
 LONG StoreSetValue(const RegistryKeyRef& key, const std::string& name, DWORD type, const BYTE* data,
                    DWORD size) {
-    return WithStore([&](sqlite3* db) -> LONG {
-        Transaction write(db, true);
-        if (write.rc() != SQLITE_OK)
-            return ErrorOf(write.rc(), ERROR_CANTWRITE);
-        const LONG verified = Verify(db, key);
-        if (verified != ERROR_SUCCESS)
-            return verified;
+    return WithKey(key, true, [&](sqlite3* db, Transaction& write) -> LONG {
         long long row = 0;
         const LONG located = ValueRow(db, key, true, &row);
         if (located != ERROR_SUCCESS)
@@ -438,13 +429,7 @@ LONG StoreSetValue(const RegistryKeyRef& key, const std::string& name, DWORD typ
 }
 
 LONG StoreDeleteTree(const RegistryKeyRef& base, const std::vector<std::string>& components) {
-    return WithStore([&](sqlite3* db) -> LONG {
-        Transaction write(db, true);
-        if (write.rc() != SQLITE_OK)
-            return ErrorOf(write.rc(), ERROR_CANTWRITE);
-        const LONG verified = Verify(db, base);
-        if (verified != ERROR_SUCCESS)
-            return verified;
+    return WithKey(base, true, [&](sqlite3* db, Transaction& write) -> LONG {
         long long top = base.id;
         if (!components.empty()) {
             const LONG found =

@@ -208,13 +208,20 @@ bool ReadItemClass(Reader& in, std::string& out) {
 constexpr DWORD kDsSetFont = 0x40;
 constexpr size_t kMaxIconSide = 1024;
 
-std::optional<DialogTemplate> ParseDialogEx(Reader& in) {
+// The two template forms differ only in their fixed fields: DIALOGEX adds the version,
+// signature and help ids, orders the styles the other way round, gives the font a weight,
+// italic flag and character set, and widens item ids to 32 bits.
+std::optional<DialogTemplate> ParseDialogForm(Reader& in, bool extended) {
     DialogTemplate t;
-    in.U16();  // dlgVer, signature: checked by the caller
-    in.U16();
-    t.helpId = in.U32();
-    t.exStyle = in.U32();
-    t.style = in.U32();
+    if (extended) {
+        in.U32();  // dlgVer and signature: checked by the caller
+        t.helpId = in.U32();
+        t.exStyle = in.U32();
+        t.style = in.U32();
+    } else {
+        t.style = in.U32();
+        t.exStyle = in.U32();
+    }
     const WORD count = in.U16();
     t.x = in.S16();
     t.y = in.S16();
@@ -225,72 +232,44 @@ std::optional<DialogTemplate> ParseDialogEx(Reader& in) {
     t.title = in.Sz();
     if (t.style & kDsSetFont) {
         t.pointSize = in.U16();
-        t.weight = in.U16();
-        t.italic = in.U8();
-        t.charset = in.U8();
+        if (extended) {
+            t.weight = in.U16();
+            t.italic = in.U8();
+            t.charset = in.U8();
+        } else {
+            t.weight = 400;  // this form has no weight: a normal font
+            t.charset = 1;   // DEFAULT_CHARSET
+        }
         t.typeface = in.Sz();
     }
     if (!in.ok())
         return std::nullopt;
-    t.items.reserve(std::min<size_t>(count, in.left() / 24));
+    const size_t smallestItem = extended ? 24 : 18;
+    t.items.reserve(std::min<size_t>(count, in.left() / smallestItem));
     for (WORD i = 0; i < count; ++i) {
         DialogItemTemplate item;
         in.Align4();
-        item.helpId = in.U32();
-        item.exStyle = in.U32();
-        item.style = in.U32();
+        if (extended) {
+            item.helpId = in.U32();
+            item.exStyle = in.U32();
+            item.style = in.U32();
+        } else {
+            item.style = in.U32();
+            item.exStyle = in.U32();
+        }
         item.x = in.S16();
         item.y = in.S16();
         item.cx = in.S16();
         item.cy = in.S16();
-        item.id = in.U32();
-        if (!ReadItemClass(in, item.windowClass) || !in.SzOrOrdText(item.text)) {
-            return std::nullopt;
+        if (extended) {
+            item.id = in.U32();
+        } else {
+            const WORD id = in.U16();
+            item.id = id == 0xFFFF ? 0xFFFFFFFFu : id;  // IDC_STATIC keeps its meaning
         }
+        if (!ReadItemClass(in, item.windowClass) || !in.SzOrOrdText(item.text))
+            return std::nullopt;
         in.Skip(in.U16());  // creation data
-        if (!in.ok())
-            return std::nullopt;
-        t.items.push_back(std::move(item));
-    }
-    return t;
-}
-
-std::optional<DialogTemplate> ParseDialogClassic(Reader& in) {
-    DialogTemplate t;
-    t.style = in.U32();
-    t.exStyle = in.U32();
-    const WORD count = in.U16();
-    t.x = in.S16();
-    t.y = in.S16();
-    t.cx = in.S16();
-    t.cy = in.S16();
-    if (!in.SzOrOrdText(t.menu) || !in.SzOrOrdText(t.windowClass))
-        return std::nullopt;
-    t.title = in.Sz();
-    if (t.style & kDsSetFont) {
-        t.pointSize = in.U16();
-        t.weight = 400;  // this form has no weight: a normal font
-        t.charset = 1;   // DEFAULT_CHARSET
-        t.typeface = in.Sz();
-    }
-    if (!in.ok())
-        return std::nullopt;
-    t.items.reserve(std::min<size_t>(count, in.left() / 18));
-    for (WORD i = 0; i < count; ++i) {
-        DialogItemTemplate item;
-        in.Align4();
-        item.style = in.U32();
-        item.exStyle = in.U32();
-        item.x = in.S16();
-        item.y = in.S16();
-        item.cx = in.S16();
-        item.cy = in.S16();
-        const WORD id = in.U16();
-        item.id = id == 0xFFFF ? 0xFFFFFFFFu : id;  // IDC_STATIC keeps its meaning
-        if (!ReadItemClass(in, item.windowClass) || !in.SzOrOrdText(item.text)) {
-            return std::nullopt;
-        }
-        in.Skip(in.U16());
         if (!in.ok())
             return std::nullopt;
         t.items.push_back(std::move(item));
@@ -355,15 +334,13 @@ const Entry* FindEntry(const std::vector<Entry>& entries, WORD type, const Name&
 std::optional<DialogTemplate> ParseDialog(const uint8_t* data, size_t size) {
     if (data == nullptr)
         return std::nullopt;
-    Reader in(data, size);
-    const WORD version = in.U16();
-    const WORD signature = in.U16();
-    if (!in.ok())
+    Reader peek(data, size);
+    const WORD version = peek.U16();
+    const WORD signature = peek.U16();
+    if (!peek.ok())
         return std::nullopt;
-    Reader fresh(data, size);
-    if (version == 1 && signature == 0xFFFF)
-        return ParseDialogEx(fresh);
-    return ParseDialogClassic(fresh);
+    Reader in(data, size);
+    return ParseDialogForm(in, version == 1 && signature == 0xFFFF);
 }
 
 std::optional<std::string> StringFromBlock(const uint8_t* data, size_t size, unsigned index) {

@@ -181,12 +181,13 @@ std::optional<std::string> FindResourceString(HINSTANCE handle, UINT id) {
     if (module == nullptr)
         return std::nullopt;
     // Strings come in blocks of sixteen; block n + 1 holds ids 16n to 16n + 15.
-    const res::Entry* block = res::FindEntry(module->entries, res::kTypeString,
-                                             Ordinal(static_cast<WORD>((id >> 4) + 1)));
+    const res::Entry* block = id <= 0xFFFF
+                                  ? res::FindEntry(module->entries, res::kTypeString,
+                                                   Ordinal(static_cast<WORD>((id >> 4) + 1)))
+                                  : nullptr;
     std::optional<std::string> text;
-    if (block != nullptr && id <= 0xFFFF) {
+    if (block != nullptr)
         text = res::StringFromBlock(block->data, block->size, id & 15);
-    }
     if (!text)
         SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return text;
@@ -310,10 +311,14 @@ HICON LoadIconA(HINSTANCE handle, LPCSTR name) {
     }
 
     platform::Registry& r = registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    auto cached = module->icons.find(cacheKey);
-    if (cached != module->icons.end())
-        return cached->second;
+    {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        auto cached = module->icons.find(cacheKey);
+        if (cached != module->icons.end())
+            return cached->second;
+    }
+    // Decoded outside the lock that every resource look-up takes; a module's entries never
+    // change once it is registered.
     const platform::res::Entry* group =
         platform::res::FindEntry(module->entries, platform::res::kTypeGroupIcon, key);
     if (group == nullptr) {
@@ -326,6 +331,11 @@ HICON LoadIconA(HINSTANCE handle, LPCSTR name) {
         SetLastError(ERROR_INVALID_DATA);
         return nullptr;
     }
+    std::lock_guard<std::mutex> lock(r.mutex);
+    // Another thread may have made it meanwhile; every call gives the same icon.
+    auto cached = module->icons.find(cacheKey);
+    if (cached != module->icons.end())
+        return cached->second;
     // A module freed meanwhile is out of the table: its icon would never be released.
     if (r.modules.count(handle) == 0) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -2,7 +2,6 @@
 // for the application, handed to the desktop (its opener, its authentication prompt, its
 // user folders).
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
@@ -86,15 +85,7 @@ bool IsUrl(const std::string& text) {
 
 // An absolute native path, so that no name can pass for an option of the helper.
 std::string AbsoluteNative(const std::string& windowsPath) {
-    std::string native = platform::ToNativePath(windowsPath.c_str());
-    if (!native.empty() && native[0] != '/') {
-        char* current = getcwd(nullptr, 0);
-        if (current != nullptr) {
-            native = std::string(current) + "/" + native;
-            std::free(current);
-        }
-    }
-    return native;
+    return platform::AbsolutePath(platform::ToNativePath(windowsPath.c_str()));
 }
 
 DWORD ExistingFile(const std::string& native) {

@@ -183,7 +183,7 @@ typedef struct _TOKEN_ELEVATION {
     DWORD TokenIsElevated;
 } TOKEN_ELEVATION;
 
-// Only the own process (the pseudo handle of GetCurrentProcess) has a token here. The token
+// Only the own process (GetCurrentProcess, or a duplicate of it) has a token here. The token
 // holds the identity as it was when it was opened.
 BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 // TokenElevationType: full for root, limited for a user in the group sudo, wheel or admin (one
@@ -243,6 +243,8 @@ struct StartedProcess {
 };
 // ERROR_SUCCESS once the program runs, else the Windows error of the failed start.
 DWORD StartDetached(const ProgramStart& start, StartedProcess* started);
+// A native path made absolute against the current folder (unchanged when that is unknown).
+std::string AbsolutePath(const std::string& path);
 // Gives a regular file its owner's execute bit when it lacks it.
 void MakeOwnerExecutable(const std::string& nativePath);
 

@@ -1,7 +1,5 @@
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -58,11 +56,9 @@ BOOL CStdioFile::Open(LPCSTR fileName, UINT openFlags, CFileException* error) {
         const LONG osError =
             static_cast<LONG>(platform::WindowsErrorFromErrno(ErrnoOr(errno, ENOMEM)));
         CFile::Abort();
-        if (error != nullptr) {
-            error->m_cause = CFileException::OsErrorToException(osError);
-            error->m_lOsError = osError;
-            error->m_strFileName = m_strFileName;
-        }
+        if (error != nullptr)
+            *error =
+                CFileException(CFileException::OsErrorToException(osError), osError, m_strFileName);
         return FALSE;
     }
     m_text = (openFlags & typeBinary) == 0;
@@ -182,20 +178,7 @@ BOOL CStdioFile::ReadString(CString& line) {
 ULONGLONG CStdioFile::Seek(LONGLONG offset, UINT from) {
     if (m_pStream == nullptr)
         ThrowNotOpen();
-    int whence;
-    switch (from) {
-        case begin:
-            whence = SEEK_SET;
-            break;
-        case current:
-            whence = SEEK_CUR;
-            break;
-        case end:
-            whence = SEEK_END;
-            break;
-        default:
-            ThrowSeekErrno(EINVAL);
-    }
+    const int whence = WhenceOf(from);
     errno = 0;
     // fseeko writes the buffer out first; a failure there is the write's, not the seek's.
     if (fseeko(m_pStream, static_cast<off_t>(offset), whence) != 0) {
@@ -213,10 +196,7 @@ ULONGLONG CStdioFile::GetLength() const {
     errno = 0;
     if (m_direction.load() == kWriting && fflush(m_pStream) != 0)
         ThrowStreamError(errno);
-    struct stat st {};
-    if (fstat(fileno(m_pStream), &st) != 0)
-        ThrowErrno(errno);
-    return static_cast<ULONGLONG>(st.st_size);
+    return CFile::GetLength();
 }
 
 void CStdioFile::SetLength(ULONGLONG newLength) {
@@ -247,15 +227,20 @@ void CStdioFile::Flush() {
         ThrowStreamError(errno);
 }
 
+FILE* CStdioFile::DetachStream() {
+    FILE* stream = m_pStream;
+    m_pStream = nullptr;
+    m_fd = -1;  // fclose closes the descriptor
+    m_direction.store(kNone);
+    return stream;
+}
+
 void CStdioFile::Close() {
     if (m_pStream == nullptr) {
         CFile::Close();
         return;
     }
-    FILE* stream = m_pStream;
-    m_pStream = nullptr;
-    m_fd = -1;
-    m_direction.store(kNone);
+    FILE* stream = DetachStream();
     errno = 0;
     if (fclose(stream) != 0)
         ThrowErrno(ErrnoOr(errno, EIO));
@@ -266,9 +251,5 @@ void CStdioFile::Abort() {
         CFile::Abort();
         return;
     }
-    FILE* stream = m_pStream;
-    m_pStream = nullptr;
-    m_fd = -1;
-    m_direction.store(kNone);
-    fclose(stream);
+    fclose(DetachStream());
 }

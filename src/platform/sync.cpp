@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <map>
 #include <string>
 #include <thread>
@@ -21,7 +20,6 @@ namespace platform {
 
 namespace {
 
-const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 // The user-interface thread serves its wait pump at least this often while it waits.
 constexpr DWORD kUiWaitSliceMs = 5;
 
@@ -98,33 +96,6 @@ class Mutex : public KernelObject {
     std::thread::id owner_;
     unsigned count_ = 0;
 };
-
-// What the current-process pseudo-handle refers to: a process that is running is never
-// signalled.
-class CurrentProcess : public KernelObject {
-  public:
-    bool WaitFor(DWORD milliseconds) override {
-        std::unique_lock<std::mutex> held(lock_);
-        return WaitSignalled(never_, held, milliseconds, [] { return false; });
-    }
-
-  private:
-    std::mutex lock_;
-    std::condition_variable never_;
-};
-
-const std::shared_ptr<KernelObject>& CurrentProcessObject() {
-    static auto* object = new std::shared_ptr<KernelObject>(std::make_shared<CurrentProcess>());
-    return *object;
-}
-
-std::shared_ptr<KernelObject> Resolve(HANDLE handle) {
-    return handle == kCurrentProcess ? CurrentProcessObject() : ObjectOf(handle);
-}
-
-bool IsCurrentProcess(HANDLE handle) {
-    return Resolve(handle) == CurrentProcessObject();
-}
 
 // The named mutexes whose names this process holds, by lock file. A second create of such a
 // name gets the same object, as on Windows; an entry dies with the object's last handle.
@@ -203,6 +174,18 @@ HANDLE CreateNamedMutex(const std::string& name, bool initialOwner) {
     return NewMutexHandle(std::move(mutex), initialOwner, ERROR_SUCCESS);
 }
 
+// Runs `change` on the event behind `handle`; FALSE with ERROR_INVALID_HANDLE for any other.
+template <typename Change>
+BOOL ChangeEvent(HANDLE handle, Change change) {
+    const auto event = ObjectAs<Event>(handle);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    change(*event);
+    return TRUE;
+}
+
 }  // namespace
 
 }  // namespace platform
@@ -215,28 +198,16 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
 }
 
 BOOL SetEvent(HANDLE event) {
-    const auto object = platform::ObjectAs<platform::Event>(event);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    object->Set();
-    return TRUE;
+    return platform::ChangeEvent(event, [](platform::Event& e) { e.Set(); });
 }
 
 BOOL ResetEvent(HANDLE event) {
-    const auto object = platform::ObjectAs<platform::Event>(event);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    object->Reset();
-    return TRUE;
+    return platform::ChangeEvent(event, [](platform::Event& e) { e.Reset(); });
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     // Holding the object keeps it alive even when another thread closes the handle meanwhile.
-    const std::shared_ptr<platform::KernelObject> object = platform::Resolve(handle);
+    const std::shared_ptr<platform::KernelObject> object = platform::ObjectOf(handle);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
@@ -244,23 +215,15 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     if (!platform::IsUiThread())
         return object->WaitFor(milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    for (DWORD slice = 0;; slice = platform::kUiWaitSliceMs) {
-        if (milliseconds != INFINITE) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            slice = static_cast<DWORD>(std::clamp<int64_t>(left.count(), 0, slice));
-        }
-        if (object->WaitFor(slice))
-            return WAIT_OBJECT_0;
-        if (milliseconds != INFINITE && Clock::now() >= deadline)
-            return WAIT_TIMEOUT;
-        platform::RunUiThreadWaitPump();
-    }
+    // A first slice of nothing: what workers asked for is served before the first real wait.
+    const bool signalled = platform::WaitInSlices(
+        milliseconds, 0, platform::kUiWaitSliceMs,
+        [&object](DWORD slice) { return object->WaitFor(slice); }, platform::RunUiThreadWaitPump);
+    return signalled ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    if (handle == platform::kCurrentProcess)
+    if (handle == platform::CurrentProcessPseudoHandle())
         return TRUE;
     if (!platform::CloseKernelHandle(handle)) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -270,7 +233,7 @@ BOOL CloseHandle(HANDLE handle) {
 }
 
 HANDLE GetCurrentProcess() {
-    return platform::kCurrentProcess;
+    return platform::CurrentProcessPseudoHandle();
 }
 
 BOOL DuplicateHandle(HANDLE sourceProcess, HANDLE sourceHandle, HANDLE targetProcess,
@@ -279,7 +242,7 @@ BOOL DuplicateHandle(HANDLE sourceProcess, HANDLE sourceHandle, HANDLE targetPro
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    const std::shared_ptr<platform::KernelObject> object = platform::Resolve(sourceHandle);
+    const std::shared_ptr<platform::KernelObject> object = platform::ObjectOf(sourceHandle);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

@@ -36,32 +36,36 @@ struct tm* CTime::GetLocalTm(struct tm* out) const {
     return g_localTime.load()(&m_time, out);
 }
 
-int CTime::GetYear() const {
+namespace {
+
+// One field of the local time, or `failed` when the conversion fails.
+int LocalField(const CTime& time, int tm::*field, int offset, int failed) {
     struct tm local;
-    return GetLocalTm(&local) != nullptr ? local.tm_year + 1900 : 0;
+    return time.GetLocalTm(&local) != nullptr ? local.*field + offset : failed;
+}
+
+}  // namespace
+
+int CTime::GetYear() const {
+    return LocalField(*this, &tm::tm_year, 1900, 0);
 }
 
 int CTime::GetMonth() const {
-    struct tm local;
-    return GetLocalTm(&local) != nullptr ? local.tm_mon + 1 : 0;
+    return LocalField(*this, &tm::tm_mon, 1, 0);
 }
 
 int CTime::GetDay() const {
-    struct tm local;
-    return GetLocalTm(&local) != nullptr ? local.tm_mday : 0;
+    return LocalField(*this, &tm::tm_mday, 0, 0);
 }
 
 int CTime::GetHour() const {
-    struct tm local;
-    return GetLocalTm(&local) != nullptr ? local.tm_hour : -1;
+    return LocalField(*this, &tm::tm_hour, 0, -1);
 }
 
 int CTime::GetMinute() const {
-    struct tm local;
-    return GetLocalTm(&local) != nullptr ? local.tm_min : -1;
+    return LocalField(*this, &tm::tm_min, 0, -1);
 }
 
 int CTime::GetSecond() const {
-    struct tm local;
-    return GetLocalTm(&local) != nullptr ? local.tm_sec : -1;
+    return LocalField(*this, &tm::tm_sec, 0, -1);
 }

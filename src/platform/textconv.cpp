@@ -8,6 +8,7 @@
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+constexpr char kReplacementUtf8[] = "\xEF\xBF\xBD";
 
 bool IsAnsiCodePage(UINT codePage) {
     return codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_THREAD_ACP;
@@ -195,7 +196,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcLen, LPS
     if (defaultChar != nullptr && *defaultChar != '\0') {
         replacement.assign(1, *defaultChar);
     } else {
-        EncodeOne(kReplacement, replacement);
+        replacement = kReplacementUtf8;
     }
     bool replaced = false;
     std::string converted;
@@ -214,7 +215,7 @@ namespace platform {
 std::string Utf8FromWide(const wchar_t* text, size_t length) {
     std::string out;
     if (text)
-        Encode(text, length, false, "\xEF\xBF\xBD", out, nullptr);
+        Encode(text, length, false, kReplacementUtf8, out, nullptr);
     return out;
 }
 

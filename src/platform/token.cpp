@@ -18,8 +18,6 @@ namespace {
 // The groups whose members may become administrator with their own password.
 const char* const kAdminGroups[] = {"sudo", "wheel", "admin"};
 
-const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
-
 bool HoldsGroup(gid_t gid) {
     if (getegid() == gid)
         return true;
@@ -167,7 +165,7 @@ BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
         return FALSE;
     }
     *token = nullptr;
-    if (process != kCurrentProcess) {
+    if (!platform::IsCurrentProcess(process)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

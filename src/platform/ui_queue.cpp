@@ -42,6 +42,7 @@ struct Timer {
 
 struct Request {
     std::function<int()> work;
+    int fallback = 0;  // the answer when the user interface stops before serving
     std::mutex mutex;
     std::condition_variable cv;
     bool done = false;
@@ -298,13 +299,15 @@ void StopUi() {
         unanswered.swap(q.requests);
     }
     for (auto& r : unanswered)
-        r->Answer(0);
+        r->Answer(r->fallback);
     SetUiThreadWaitPump(g_uiThread, nullptr);
     StopView();
     {
         std::lock_guard<std::mutex> lock(g_uiMutex);
         delete g_dispatcher;
         g_dispatcher = nullptr;
+        // A wake event still queued died with the dispatcher; a later StartUi must wake again.
+        g_wakePending.store(false);
     }
     g_running.store(false);
     delete g_ownedApp;
@@ -419,6 +422,7 @@ int RunOnUiThread(const std::function<int()>& work, int fallback) {
         return work();
     auto request = std::make_shared<Request>();
     request->work = work;
+    request->fallback = fallback;
     {
         Queue& q = queue();
         std::lock_guard<std::mutex> lock(q.mutex);
@@ -429,7 +433,7 @@ int RunOnUiThread(const std::function<int()>& work, int fallback) {
     WakeUi();
     std::unique_lock<std::mutex> lock(request->mutex);
     request->cv.wait(lock, [&] { return request->done; });
-    return request->done ? request->result : fallback;
+    return request->result;
 }
 
 HoldDispatch::HoldDispatch() {
@@ -456,12 +460,14 @@ void PaintNow(HWND hwnd) {
 namespace {
 
 void PaintWindow(HWND hwnd, bool erase) {
-    WindowState s;
-    if (!ReadWindow(hwnd, &s) || !IsShownInModel(hwnd))
+    HWND parent = nullptr;
+    if (!InspectWindow(hwnd, [&](const WindowState& s) { parent = s.parent; }) ||
+        !IsShownInModel(hwnd)) {
         return;
+    }
     // Only windows with a handler of their own paint through messages; controls are drawn by
     // their widgets.
-    if (s.parent != nullptr && AttachedWnd(hwnd) == nullptr)
+    if (parent != nullptr && AttachedWnd(hwnd) == nullptr)
         return;
     const DrawingHookTable& hooks = ActiveDrawingHooks();
     if (erase && hooks.windowDc != nullptr) {

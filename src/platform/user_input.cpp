@@ -22,8 +22,9 @@ void CheckInGroup(const WindowState& control) {
     if (at == siblings.size())
         return;
     auto styleOf = [](HWND h) {
-        WindowState s;
-        return ReadWindow(h, &s) ? s.style : 0;
+        DWORD style = 0;
+        InspectWindow(h, [&](const WindowState& s) { style = s.style; });
+        return style;
     };
     size_t first = at;
     while (first > 0 && (styleOf(siblings[first]) & WS_GROUP) == 0)
@@ -43,6 +44,19 @@ void CheckInGroup(const WindowState& control) {
 
 bool Reachable(HWND hwnd, WindowState* state) {
     return AcceptsUserInput(hwnd) && ReadWindow(hwnd, state) && state->parent != nullptr;
+}
+
+// Checked again under the model's lock: a worker may have changed the list since the view
+// showed it, and a selection past its end would be followed by every later read.
+bool SelectItem(HWND hwnd, int index) {
+    bool selected = false;
+    ChangeWindow(hwnd, [&](WindowState& c) {
+        if (index < 0 || index >= static_cast<int>(c.items.size()))
+            return;
+        c.curSel = index;
+        selected = true;
+    });
+    return selected;
 }
 
 }  // namespace
@@ -82,10 +96,8 @@ bool UserSelected(HWND comboOrList, int index) {
         return false;
     if (index < 0 || index >= static_cast<int>(s.items.size()))
         return false;
-    if (s.kind == WindowKind::ComboBox) {
-        ChangeWindow(comboOrList, [&](WindowState& c) { c.curSel = index; });
-        return Notify(s, CBN_SELCHANGE);
-    }
+    if (s.kind == WindowKind::ComboBox)
+        return SelectItem(comboOrList, index) && Notify(s, CBN_SELCHANGE);
     if (s.kind != WindowKind::ListBox || (s.style & LBS_NOSEL) != 0)
         return false;
     if ((s.style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0) {
@@ -93,7 +105,8 @@ bool UserSelected(HWND comboOrList, int index) {
         one[static_cast<size_t>(index)] = 1;
         return UserSelectedSet(comboOrList, one, index);
     }
-    ChangeWindow(comboOrList, [&](WindowState& c) { c.curSel = index; });
+    if (!SelectItem(comboOrList, index))
+        return false;
     return (s.style & LBS_NOTIFY) == 0 || Notify(s, LBN_SELCHANGE);
 }
 
@@ -104,12 +117,17 @@ bool UserSelectedSet(HWND list, const std::vector<char>& selected, int caret) {
     if ((s.style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) == 0 || (s.style & LBS_NOSEL) != 0) {
         return false;
     }
-    if (selected.size() != s.items.size())
-        return false;
+    bool applied = false;
     ChangeWindow(list, [&](WindowState& c) {
+        // One flag per item, checked under the lock for the reason SelectItem gives.
+        if (selected.size() != c.items.size())
+            return;
         c.selected = selected;
-        c.curSel = caret;
+        c.curSel = caret >= 0 && caret < static_cast<int>(c.items.size()) ? caret : -1;
+        applied = true;
     });
+    if (!applied)
+        return false;
     return (s.style & LBS_NOTIFY) == 0 || Notify(s, LBN_SELCHANGE);
 }
 

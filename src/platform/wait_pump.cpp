@@ -6,21 +6,25 @@ namespace platform {
 
 namespace {
 std::atomic<void (*)()> g_pump{nullptr};
-std::thread::id g_uiThread;  // written once, before any worker exists
-std::atomic<bool> g_installed{false};
+// Atomic: the user-interface thread may be set again (a new start of the queue) while workers
+// ask. No running thread has the default id, so that id means none is installed.
+std::atomic<std::thread::id> g_uiThread{};
 }  // namespace
 
 void SetUiThreadWaitPump(std::thread::id uiThread, void (*pump)()) {
-    g_uiThread = uiThread;
+    g_uiThread.store(uiThread);
     g_pump.store(pump);
-    g_installed.store(true);
 }
 
-bool IsUiThread() { return g_installed.load() && std::this_thread::get_id() == g_uiThread; }
+bool IsUiThread() {
+    return g_uiThread.load() == std::this_thread::get_id();
+}
 
 void RunUiThreadWaitPump() {
-    if (!IsUiThread()) return;
-    if (auto pump = g_pump.load()) pump();
+    if (!IsUiThread())
+        return;
+    if (auto pump = g_pump.load())
+        pump();
 }
 
 }  // namespace platform

@@ -7,8 +7,9 @@
 
 namespace platform {
 
-// Installed once by the window layer. `pump` runs on the user-interface thread and serves the
-// requests that workers have queued; it returns without waiting when there are none.
+// Installed by the window layer when its queue starts (a default id uninstalls it). `pump` runs on
+// the user-interface thread and serves the requests that workers have queued; it returns without
+// waiting when there are none.
 void SetUiThreadWaitPump(std::thread::id uiThread, void (*pump)());
 // True on the thread named by SetUiThreadWaitPump.
 bool IsUiThread();

@@ -45,6 +45,16 @@ void PaintTree(HWND hwnd, bool children) {
         PaintTree(child, true);
 }
 
+// Moves `point` by the window's client origin on the screen: `sign` 1 to the screen, -1 back.
+BOOL MoveByClientOrigin(HWND hwnd, LPPOINT point, int sign) {
+    if (point == nullptr || !platform::IsModelWindow(hwnd))
+        return Refuse(FALSE);
+    POINT origin = platform::ClientOriginOnScreen(hwnd);
+    point->x += sign * origin.x;
+    point->y += sign * origin.y;
+    return TRUE;
+}
+
 }  // namespace
 
 BOOL IsWindow(HWND hwnd) {
@@ -75,25 +85,20 @@ HWND GetParent(HWND hwnd) {
     return parent;
 }
 
+// The text functions are their messages; SendMessageA refuses a stale HWND.
 BOOL SetWindowTextA(HWND hwnd, LPCSTR text) {
-    if (!platform::IsModelWindow(hwnd))
-        return Refuse(FALSE);
     return SendMessageA(hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) != 0 ? TRUE : FALSE;
 }
 
 int GetWindowTextA(HWND hwnd, LPSTR buffer, int maxCount) {
     if (buffer != nullptr && maxCount > 0)
         buffer[0] = '\0';
-    if (!platform::IsModelWindow(hwnd))
-        return Refuse(0);
     return static_cast<int>(SendMessageA(hwnd, WM_GETTEXT,
                                          static_cast<WPARAM>(std::max(maxCount, 0)),
                                          reinterpret_cast<LPARAM>(buffer)));
 }
 
 int GetWindowTextLengthA(HWND hwnd) {
-    if (!platform::IsModelWindow(hwnd))
-        return Refuse(0);
     return static_cast<int>(SendMessageA(hwnd, WM_GETTEXTLENGTH, 0, 0));
 }
 
@@ -222,21 +227,11 @@ BOOL GetWindowRect(HWND hwnd, LPRECT rect) {
 }
 
 BOOL ClientToScreen(HWND hwnd, LPPOINT point) {
-    if (point == nullptr || !platform::IsModelWindow(hwnd))
-        return Refuse(FALSE);
-    POINT origin = platform::ClientOriginOnScreen(hwnd);
-    point->x += origin.x;
-    point->y += origin.y;
-    return TRUE;
+    return MoveByClientOrigin(hwnd, point, 1);
 }
 
 BOOL ScreenToClient(HWND hwnd, LPPOINT point) {
-    if (point == nullptr || !platform::IsModelWindow(hwnd))
-        return Refuse(FALSE);
-    POINT origin = platform::ClientOriginOnScreen(hwnd);
-    point->x -= origin.x;
-    point->y -= origin.y;
-    return TRUE;
+    return MoveByClientOrigin(hwnd, point, -1);
 }
 
 BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint) {

@@ -40,6 +40,18 @@ Wrappers& wrappers() {
     return *w;
 }
 
+// Moves `rect` by the window's client origin on the screen: `sign` 1 to the screen, -1 back.
+void MoveByClientOrigin(HWND hwnd, LPRECT rect, int sign) {
+    if (rect == nullptr)
+        return;
+    POINT origin{0, 0};
+    ::ClientToScreen(hwnd, &origin);
+    rect->left += sign * origin.x;
+    rect->right += sign * origin.x;
+    rect->top += sign * origin.y;
+    rect->bottom += sign * origin.y;
+}
+
 }  // namespace
 
 namespace platform {
@@ -226,27 +238,13 @@ void CWnd::ClientToScreen(LPPOINT point) const {
     ::ClientToScreen(m_hWnd, point);
 }
 void CWnd::ClientToScreen(LPRECT rect) const {
-    if (rect == nullptr)
-        return;
-    POINT origin{0, 0};
-    ::ClientToScreen(m_hWnd, &origin);
-    rect->left += origin.x;
-    rect->right += origin.x;
-    rect->top += origin.y;
-    rect->bottom += origin.y;
+    MoveByClientOrigin(m_hWnd, rect, 1);
 }
 void CWnd::ScreenToClient(LPPOINT point) const {
     ::ScreenToClient(m_hWnd, point);
 }
 void CWnd::ScreenToClient(LPRECT rect) const {
-    if (rect == nullptr)
-        return;
-    POINT origin{0, 0};
-    ::ClientToScreen(m_hWnd, &origin);
-    rect->left -= origin.x;
-    rect->right -= origin.x;
-    rect->top -= origin.y;
-    rect->bottom -= origin.y;
+    MoveByClientOrigin(m_hWnd, rect, -1);
 }
 void CWnd::MoveWindow(int x, int y, int width, int height, BOOL repaint) {
     ::MoveWindow(m_hWnd, x, y, width, height, repaint);

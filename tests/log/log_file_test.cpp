@@ -161,6 +161,16 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// The conversions the stamp test installs: one that knows only the test clock's moment, and
+// one that always fails.
+struct tm* ConvertTheTestMoment(const time_t* time, struct tm* out) {
+    return *time == 1700000000 ? gmtime_r(time, out) : nullptr;
+}
+
+struct tm* FailToConvert(const time_t*, struct tm*) {
+    return nullptr;
+}
+
 TEST_F(LogFileTest, StampIsTheLocalTimeOfOneClockReading) {
     struct Case {
         const char* name;
@@ -168,33 +178,23 @@ TEST_F(LogFileTest, StampIsTheLocalTimeOfOneClockReading) {
         const char* stamp;
     };
     const Case cases[] = {
-        {"converted",
-         [](const time_t* time, struct tm* out)
-             -> struct tm* {return *time == 1700000000 ? gmtime_r(time, out) : nullptr;
-}
-, "11/14 22:13:20\t"
-}  // namespace
-, {"conversion fails", [](const time_t*, struct tm*) -> struct tm* {return nullptr;
-}
-, "00/00 -1:-1:-1\t"
-}
-,
-}
-;
-platform::SetCurrentTimeFunction([]() -> time_t { return 1700000000; });
-for (const Case& c : cases) {
-    fixtures::Sandbox sandbox;
-    platform::SetLocalTimeFunction(c.convert);
-    CLogFile log;
-    CString dir;
-    log.InitLogFile(nullptr, dir);
-    log.WriteLog("by WriteLog", FALSE, LOG_INFO);
-    log.WriteLogFormat(LOG_FATAL, "by %s", "WriteLogFormat");
-    log.Close();
-    EXPECT_EQ(Read(WindowsLog()), std::string(kBanner) + c.stamp + "INFO: by WriteLog\r\n" +
-                                      c.stamp + "FATAL ERROR:by WriteLogFormat\r\n")
-        << c.name;
-}
+        {"converted", ConvertTheTestMoment, "11/14 22:13:20\t"},
+        {"conversion fails", FailToConvert, "00/00 -1:-1:-1\t"},
+    };
+    platform::SetCurrentTimeFunction([]() -> time_t { return 1700000000; });
+    for (const Case& c : cases) {
+        fixtures::Sandbox sandbox;
+        platform::SetLocalTimeFunction(c.convert);
+        CLogFile log;
+        CString dir;
+        log.InitLogFile(nullptr, dir);
+        log.WriteLog("by WriteLog", FALSE, LOG_INFO);
+        log.WriteLogFormat(LOG_FATAL, "by %s", "WriteLogFormat");
+        log.Close();
+        EXPECT_EQ(Read(WindowsLog()), std::string(kBanner) + c.stamp + "INFO: by WriteLog\r\n" +
+                                          c.stamp + "FATAL ERROR:by WriteLogFormat\r\n")
+            << c.name;
+    }
 }
 
 TEST_F(LogFileTest, WriteLogFormatLineWaitsForTheNextFlush) {

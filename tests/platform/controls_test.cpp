@@ -157,6 +157,28 @@ TEST(ProgressMessages, RangePositionAndColoursAnswerThePreviousValues) {
     EXPECT_EQ(button.Send(PBM_GETPOS), 0);
 }
 
+TEST(ControlClasses, ItemDataKeepsAWholePointerAndRefusesAnIndexOutside) {
+    const ULONG_PTR wide = static_cast<ULONG_PTR>(0x1234567890ABCDEFull);
+    Control combo("ComboBox", CBS_DROPDOWNLIST);
+    CComboBox box;
+    ASSERT_TRUE(box.Attach(combo.hwnd));
+    box.AddString("one");
+    EXPECT_EQ(box.SetItemData(0, wide), 0);
+    EXPECT_EQ(box.GetItemData(0), wide);
+    EXPECT_EQ(box.SetItemData(1, wide), CB_ERR);
+    EXPECT_EQ(box.GetItemData(1), static_cast<ULONG_PTR>(CB_ERR));
+    box.Detach();
+
+    Control listControl("ListBox", 0);
+    CListBox list;
+    ASSERT_TRUE(list.Attach(listControl.hwnd));
+    list.AddString("one");
+    EXPECT_EQ(list.SetItemData(0, wide), 0);
+    EXPECT_EQ(list.GetItemData(0), wide);
+    EXPECT_EQ(list.GetItemData(-1), static_cast<ULONG_PTR>(LB_ERR));
+    list.Detach();
+}
+
 TEST(ControlClasses, BoundMembersSpeakTheirControlsMessages) {
     Control combo("ComboBox", CBS_DROPDOWNLIST);
     CComboBox box;
@@ -180,8 +202,10 @@ TEST(ControlClasses, BoundMembersSpeakTheirControlsMessages) {
     CComboBox unbound;
     EXPECT_EQ(unbound.GetCurSel(), CB_ERR);
     EXPECT_EQ(unbound.GetCount(), CB_ERR);
+    EXPECT_EQ(unbound.GetItemData(0), static_cast<ULONG_PTR>(CB_ERR));
     CListBox unboundList;
     EXPECT_EQ(unboundList.GetSel(0), LB_ERR);
+    EXPECT_EQ(unboundList.GetItemData(0), static_cast<ULONG_PTR>(LB_ERR));
 
     Control bar("msctls_progress32", 0);
     CProgressCtrl progress;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <utility>
+
 #include "platform/exceptions.h"
 
 namespace {
@@ -111,6 +114,68 @@ TEST(CStringOps, BufferAndEditing) {
     EXPECT_EQ(CString("  pad \t").Trim(), "pad");
     EXPECT_TRUE(CString("abc") < CString("abd"));
     EXPECT_EQ(CString("ABC").CompareNoCase("abc"), 0);
+}
+
+TEST(CStringOps, ReplaceDeleteAndInsertStayInsideTheText) {
+    struct ReplaceCase {
+        const char* text;
+        const char* from;
+        const char* to;
+        int count;
+        const char* after;
+    };
+    // A replacement that contains what it replaces is not scanned again.
+    const ReplaceCase replaces[] = {
+        {"a-b-c", "-", "--", 2, "a--b--c"}, {"aaa", "a", "aa", 3, "aaaaaa"},
+        {"%20x%20", "%20", " ", 2, " x "},  {"abc", "", "x", 0, "abc"},
+        {"abc", "b", nullptr, 1, "ac"},     {"abc", "z", "y", 0, "abc"},
+    };
+    for (const ReplaceCase& c : replaces) {
+        CString s(c.text);
+        EXPECT_EQ(s.Replace(c.from, c.to), c.count) << c.text << " " << c.from;
+        EXPECT_EQ(s, c.after) << c.text << " " << c.from;
+    }
+
+    struct EditCase {
+        int index;
+        int count;
+        const char* deleted;  // "abcdef" after Delete(index, count)
+    };
+    const EditCase deletes[] = {
+        {1, 2, "adef"}, {4, 10, "abcd"}, {-2, 2, "cdef"}, {6, 1, "abcdef"}, {2, 0, "abcdef"},
+    };
+    for (const EditCase& c : deletes) {
+        CString s("abcdef");
+        EXPECT_EQ(s.Delete(c.index, c.count), static_cast<int>(std::strlen(c.deleted)))
+            << c.index << "," << c.count;
+        EXPECT_EQ(s, c.deleted) << c.index << "," << c.count;
+    }
+    const std::pair<int, const char*> inserts[] = {
+        {0, "XYabc"}, {2, "abXYc"}, {-1, "XYabc"}, {99, "abcXY"}};
+    for (const auto& [index, after] : inserts) {
+        CString s("abc");
+        EXPECT_EQ(s.Insert(index, "XY"), 5) << index;
+        EXPECT_EQ(s, after) << index;
+    }
+
+    CString s("ab");
+    s.SetAt(1, 'z');
+    EXPECT_EQ(s.GetAt(1), 'z');
+    for (int bad : {-1, 2}) {
+        for (bool write : {false, true}) {
+            try {
+                if (write) {
+                    s.SetAt(bad, 'x');
+                } else {
+                    (void)s.GetAt(bad);
+                }
+                ADD_FAILURE() << "no exception for index " << bad;
+            } catch (CInvalidArgException* e) {
+                e->Delete();
+            }
+        }
+    }
+    EXPECT_EQ(s, "az");
 }
 
 TEST(CStringArray, KeepsOrderAndThrowsOutsideItsBounds) {

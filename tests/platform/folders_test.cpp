@@ -45,24 +45,28 @@ class FoldersTest : public fixtures::SandboxTest {
 };
 
 TEST_F(FoldersTest, TempPathIsTmpdirInWindowsFormEndingInBackslash) {
-    const std::pair<const char*, std::string> cases[] = {
-        {"sandbox", Sandbox::Win(sandbox_.temp()) + "\\"},
-        {"trailing slash", Sandbox::Win(sandbox_.temp()) + "\\"},
-        {"root", "\\"},
-        {"unset", "\\tmp\\"},
+    struct Case {
+        const char* name;
+        std::string tmpdir;  // empty: unset
+        std::string expected;
     };
-    const std::string values[] = {sandbox_.temp(), sandbox_.temp() + "/", "/", ""};
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        SCOPED_TRACE(cases[i].first);
-        if (values[i].empty()) {
+    const Case cases[] = {
+        {"sandbox", sandbox_.temp(), Sandbox::Win(sandbox_.temp()) + "\\"},
+        {"trailing slash", sandbox_.temp() + "/", Sandbox::Win(sandbox_.temp()) + "\\"},
+        {"root", "/", "\\"},
+        {"unset", "", "\\tmp\\"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.tmpdir.empty()) {
             unsetenv("TMPDIR");
         } else {
-            setenv("TMPDIR", values[i].c_str(), 1);
+            setenv("TMPDIR", c.tmpdir.c_str(), 1);
         }
         char buffer[MAX_PATH] = {};
         const DWORD length = GetTempPathA(MAX_PATH, buffer);
-        EXPECT_EQ(std::string(buffer), cases[i].second);
-        EXPECT_EQ(length, cases[i].second.size());
+        EXPECT_EQ(std::string(buffer), c.expected);
+        EXPECT_EQ(length, c.expected.size());
     }
 }
 
@@ -210,12 +214,11 @@ TEST_F(FoldersTest, DeleteFileResultsAndErrors) {
 
 TEST_F(FoldersTest, DiskFreeSpaceOfAFolder) {
     ASSERT_EQ(chdir(sandbox_.root().c_str()), 0);
-    const std::pair<const char*, const char*> good[] = {
-        {"folder", nullptr}, {"empty text", ""}, {"NULL", nullptr}};
     const std::string folder = Sandbox::Win(sandbox_.temp());
-    for (size_t i = 0; i < std::size(good); ++i) {
-        SCOPED_TRACE(good[i].first);
-        const char* path = i == 0 ? folder.c_str() : good[i].second;
+    const std::pair<const char*, const char*> good[] = {
+        {"folder", folder.c_str()}, {"empty text", ""}, {"NULL", nullptr}};
+    for (const auto& [name, path] : good) {
+        SCOPED_TRACE(name);
         ULARGE_INTEGER caller{}, total{}, free{};
         ASSERT_TRUE(GetDiskFreeSpaceExA(path, &caller, &total, &free));
         EXPECT_GT(total.QuadPart, 0u);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "platform/geometry.h"
@@ -71,8 +72,22 @@ TEST(Geometry, MulDivRoundsHalfAwayFromZero) {
     struct Case {
         int a, b, c, expected;
     };
-    const Case cases[] = {{9, 96, 72, 12}, {10, 7, 4, 18}, {-10, 7, 4, -18},    {3, 1, 2, 2},
-                          {-3, 1, 2, -2},  {5, 2, 0, -1},  {1 << 30, 8, 2, -1}, {7, 3, -2, -11}};
+    const Case cases[] = {{9, 96, 72, 12},
+                          {10, 7, 4, 18},
+                          {-10, 7, 4, -18},
+                          {3, 1, 2, 2},
+                          {-3, 1, 2, -2},
+                          {5, 2, 0, -1},
+                          {1 << 30, 8, 2, -1},
+                          {7, 3, -2, -11},
+                          // The 32-bit extremes: the smallest int is a result that fits, and a
+                          // divisor whose magnitude has no int of its own.
+                          {-(1 << 30), 4, 2, INT32_MIN},
+                          {1 << 30, 4, -2, INT32_MIN},
+                          {-(1 << 30), 8, 2, -1},
+                          {INT32_MIN, 1, INT32_MIN, 1},
+                          {3 << 29, 2, INT32_MIN, -2},
+                          {3, 1, INT32_MIN, 0}};
     for (const Case& c : cases) {
         EXPECT_EQ(MulDiv(c.a, c.b, c.c), c.expected) << c.a << "*" << c.b << "/" << c.c;
     }

@@ -295,6 +295,13 @@ TEST_F(LoadImageTest, GivenSizesStretchThePicture) {
         }
         DeleteObject(bitmap);
     }
+    // Refused before stretching: the stretched picture would be past the largest bitmap.
+    for (const auto& [cx, cy] : {std::pair{40000, 2}, std::pair{32768, 2049}}) {
+        SCOPED_TRACE(testing::Message() << cx << " x " << cy);
+        SetLastError(0);
+        EXPECT_EQ(Load(Encode(red, format), cx, cy), nullptr);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    }
 }
 
 TEST_F(LoadImageTest, EveryLoadReadsTheFileAgain) {

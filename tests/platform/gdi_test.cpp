@@ -246,6 +246,9 @@ TEST(DcAttributes, StartAsOnWindowsAndReturnThePreviousValue) {
     EXPECT_EQ(GetTextColor(dc), CLR_INVALID);
     EXPECT_EQ(SetTextColor(dc, kRed), CLR_INVALID);
     EXPECT_EQ(SetBkMode(dc, OPAQUE), 0);
+    EXPECT_EQ(GetBkMode(dc), 0);
+    EXPECT_EQ(SetBkColor(dc, kRed), CLR_INVALID);
+    EXPECT_EQ(GetBkColor(dc), CLR_INVALID);
     EXPECT_FALSE(DeleteDC(dc)) << "deleted once";
 }
 
@@ -319,8 +322,12 @@ TEST(GdiObjects, BitmapsAreMadeBlackWithinLimits) {
         bool made;
         LONG width, height;
     } cases[] = {
-        {3, 2, true, 3, 2},        {0, 5, true, 1, 1},          {-1, 5, false, 0, 0},
-        {1 << 20, 1, false, 0, 0}, {40000, 40000, false, 0, 0},
+        {3, 2, true, 3, 2},
+        {0, 5, true, 1, 1},
+        {-1, 5, false, 0, 0},
+        {1 << 20, 1, false, 0, 0},
+        {40000, 40000, false, 0, 0},
+        {32768, 2049, false, 0, 0},  // each side allowed, but too many pixels
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.w << " x " << c.h);

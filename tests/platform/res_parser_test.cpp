@@ -164,21 +164,40 @@ TEST(DialogTemplate, ExtendedFormGivesEveryField) {
     EXPECT_EQ(t->items[1].cx, 352);
 }
 
-TEST(DialogTemplate, ClassicFormGivesEveryField) {
+Bytes DialogClassic() {
     Writer w;
-    w.U32(0x80C80040).U32(0).U16(1).U16(1).U16(2).U16(200).U16(100);
+    w.U32(0x80C80040).U32(0x8).U16(1).U16(1).U16(2).U16(200).U16(100);
     w.U16(0xFFFF).U16(5).U16(0).Sz(u"Old").U16(8).Sz(u"MS Shell Dlg");
-    w.Align4().U32(0x50000000).U32(0).U16(4).U16(5).U16(60).U16(8).U16(0xFFFF);
+    w.Align4().U32(0x50000000).U32(0x20).U16(4).U16(5).U16(60).U16(8).U16(0xFFFF);
     w.Ordinal(0x82).Sz(u"Label").U16(0);
-    const Exact bytes(w.bytes());
+    return w.bytes();
+}
+
+TEST(DialogTemplate, ClassicFormGivesEveryField) {
+    const Exact bytes(DialogClassic());
     const auto t = ParseDialog(bytes.data(), bytes.size());
     ASSERT_TRUE(t);
+    // This form puts the style before the extended style, the other way round from DIALOGEX.
+    EXPECT_EQ(t->style, 0x80C80040u);
+    EXPECT_EQ(t->exStyle, 0x8u);
+    EXPECT_EQ(t->helpId, 0u);
+    EXPECT_EQ(t->x, 1);
+    EXPECT_EQ(t->y, 2);
+    EXPECT_EQ(t->cx, 200);
+    EXPECT_EQ(t->cy, 100);
+    EXPECT_EQ(t->charset, 1);
     EXPECT_EQ(t->menu, "#5");
     EXPECT_EQ(t->title, "Old");
     EXPECT_EQ(t->pointSize, 8);
     EXPECT_EQ(t->weight, 400);
     EXPECT_EQ(t->typeface, "MS Shell Dlg");
     ASSERT_EQ(t->items.size(), 1u);
+    EXPECT_EQ(t->items[0].style, 0x50000000u);
+    EXPECT_EQ(t->items[0].exStyle, 0x20u);
+    EXPECT_EQ(t->items[0].x, 4);
+    EXPECT_EQ(t->items[0].y, 5);
+    EXPECT_EQ(t->items[0].cx, 60);
+    EXPECT_EQ(t->items[0].cy, 8);
     EXPECT_EQ(t->items[0].id, 0xFFFFFFFFu);  // IDC_STATIC
     EXPECT_EQ(t->items[0].windowClass, "Static");
     EXPECT_EQ(t->items[0].text, "Label");
@@ -186,9 +205,11 @@ TEST(DialogTemplate, ClassicFormGivesEveryField) {
 
 TEST(DialogTemplate, EveryTruncationAndAnOverstatedItemCountAreRejected) {
     const Bytes full = DialogEx();
-    for (size_t length = 0; length < full.size(); ++length) {
-        const Exact bytes(full, length);
-        EXPECT_FALSE(ParseDialog(bytes.data(), bytes.size())) << length;
+    for (const Bytes& form : {full, DialogClassic()}) {
+        for (size_t length = 0; length < form.size(); ++length) {
+            const Exact bytes(form, length);
+            EXPECT_FALSE(ParseDialog(bytes.data(), bytes.size())) << length;
+        }
     }
     Bytes more = full;
     more[16] = 0xFF;  // cDlgItems

@@ -575,6 +575,30 @@ TEST(ResourceBytes, IconGroupsByNameAndWithMissingOrPngImages) {
     EXPECT_TRUE(FreeLibrary(module));
 }
 
+TEST(ResourceBytes, ThreadsLoadingOneIconAtOnceGetTheSameIcon) {
+    for (int round = 0; round < 20; ++round) {
+        const HMODULE module = platform::LoadResourceModuleFromBytes(SmallRes());
+        std::vector<HICON> got(4, nullptr);
+        std::atomic<bool> go{false};  // all start together, so that their loads overlap
+        std::vector<std::thread> threads;
+        for (HICON& icon : got) {
+            threads.emplace_back([&icon, &go, module] {
+                while (!go.load())
+                    std::this_thread::yield();
+                icon = LoadIconA(module, "AppIcon");
+            });
+        }
+        go.store(true);
+        for (auto& thread : threads)
+            thread.join();
+        ASSERT_NE(got[0], nullptr);
+        for (HICON icon : got)
+            EXPECT_EQ(icon, got[0]) << round;
+        EXPECT_TRUE(FreeLibrary(module));
+        EXPECT_EQ(platform::IconImages(got[0]), nullptr) << "released with its module";
+    }
+}
+
 TEST(ResourceBytes, MalformedBytesGiveAModuleWithoutResources) {
     std::vector<uint8_t> broken = SmallRes();
     broken[36] = 0xFF;  // the first entry's header size now runs past the end

@@ -290,4 +290,29 @@ TEST_F(UiThreadWait, ASignalledObjectEndsTheWaitAtOnceAndOtherThreadsDoNotPump) 
     CloseHandle(event);
 }
 
+TEST_F(UiThreadWait, WorkersNeverPumpWhileThePumpIsInstalledAgain) {
+    // The queue may be started again while workers wait; none of them may take the pump for its
+    // own meanwhile.
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> stop{false};
+    std::atomic<int> waits{0};
+    std::thread worker([&] {
+        while (!stop.load()) {
+            EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+            ++waits;
+        }
+    });
+    // Both go on together for a while, however the threads are scheduled.
+    for (int i = 0; i < 2000 || waits.load() < 1000; ++i) {
+        platform::SetUiThreadWaitPump(std::thread::id(), nullptr);
+        platform::SetUiThreadWaitPump(std::this_thread::get_id(), &Pump);
+        if (i % 100 == 0)
+            std::this_thread::yield();
+    }
+    stop = true;
+    worker.join();
+    EXPECT_EQ(g_pumpRuns.load(), 0);
+    CloseHandle(event);
+}
+
 }  // namespace

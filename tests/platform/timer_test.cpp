@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -161,11 +162,17 @@ TEST_F(TimerTest, ATimerProcIsCalledInsteadOfTheWindow) {
 }
 
 TEST_F(TimerTest, TheTimersOfADestroyedWindowStop) {
+    // A timer procedure is called without going through the window, so only dropping the
+    // window's timers keeps it from running on.
+    static std::atomic<int> procCalls{0};
+    procCalls = 0;
     auto* w = new TimerWindow;
     HWND hwnd = w->m_hWnd;
     w->SetTimer(6, 10);
+    w->SetTimer(7, 10, [](HWND, UINT, UINT_PTR, DWORD) { ++procCalls; });
     delete w;
     PumpFor(50);
+    EXPECT_EQ(procCalls.load(), 0) << "a destroyed window's timer procedure still ran";
     EXPECT_FALSE(KillTimer(hwnd, 6));
 }
 

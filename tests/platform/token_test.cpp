@@ -6,6 +6,7 @@
 
 #include "platform/lasterror.h"
 #include "platform/shell.h"
+#include "platform/sync.h"
 
 namespace {
 
@@ -79,6 +80,29 @@ TEST(ProcessToken, HoldsTheIdentityItWasOpenedWith) {
     FakeIdentity plain({1000, {}});
     EXPECT_EQ(Ask(token, TokenElevationType).value, static_cast<DWORD>(TokenElevationTypeLimited));
     platform::CloseKernelHandle(token);
+}
+
+TEST(ProcessToken, OnlyHandlesOfTheOwnProcessHaveAToken) {
+    FakeIdentity identity({1000, {"wheel"}});
+    HANDLE process = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(),
+                                &process, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(process, TOKEN_QUERY, &token));
+    EXPECT_EQ(Ask(token, TokenElevationType).value, static_cast<DWORD>(TokenElevationTypeLimited));
+    platform::CloseKernelHandle(token);
+    CloseHandle(process);
+
+    // An event, the closed duplicate, the closed token.
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    for (HANDLE other : {event, process, token}) {
+        HANDLE opened = reinterpret_cast<HANDLE>(1);
+        SetLastError(0);
+        EXPECT_FALSE(OpenProcessToken(other, TOKEN_QUERY, &opened));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_EQ(opened, nullptr);
+    }
+    CloseHandle(event);
 }
 
 TEST(ProcessToken, RealIdentityOfRootIsFull) {

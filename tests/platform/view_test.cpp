@@ -8,6 +8,7 @@
 
 #include "platform/drawing_hooks.h"
 #include "platform/font.h"
+#include "platform/res_builder.h"
 #include "platform/window_model.h"
 #include "window_test_support.h"
 
@@ -346,6 +347,29 @@ TEST_F(ViewTest, WithoutTheDrawingCodeNoHandlerGetsANullDeviceContext) {
     EXPECT_TRUE(dialog.erased.empty());
     EXPECT_TRUE(dialog.asked.empty());
     EXPECT_GT(dialog.paints, 0) << "WM_PAINT still comes";
+}
+
+TEST_F(ViewTest, TheDialogTakesTheIconOfWmSetIcon) {
+    resbuild::Writer res = resbuild::NewRes();
+    const resbuild::Bytes red = {0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF,
+                                 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF};
+    resbuild::AddEntry(res, 3, 1, resbuild::IconBitmap(2, 2, 32, {}, red, resbuild::Bytes(8, 0)));
+    resbuild::AddEntry(res, 14, 128, resbuild::GroupIcon({{2, 1}}));
+    HMODULE module = platform::LoadResourceModuleFromBytes(res.bytes());
+    HICON icon = LoadIconA(module, MAKEINTRESOURCEA(128));
+    ASSERT_NE(icon, nullptr);
+    RecordingDialog dialog;
+    bool before = true, after = false;
+    RunWith(dialog, StandardTemplate(), [&](RecordingDialog& d) {
+        before = InspectView(d.m_hWnd).hasIcon;
+        ::SendMessageA(d.m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+        PumpFor(20);
+        after = InspectView(d.m_hWnd).hasIcon;
+        d.EndDialog(IDOK);
+    });
+    FreeLibrary(module);
+    EXPECT_FALSE(before);
+    EXPECT_TRUE(after);
 }
 
 TEST_F(ViewTest, GrabWindowWritesAPicture) {
