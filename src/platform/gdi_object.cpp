@@ -1,51 +1,28 @@
 #include "platform/gdi_object.h"
 
-#include <mutex>
-#include <unordered_map>
-
+#include "platform/handle_table.h"
 #include "platform/lasterror.h"
 
 namespace platform {
 
 namespace {
-struct Table {
-    std::mutex mutex;
-    std::unordered_map<uintptr_t, std::shared_ptr<GdiObject>> objects;
-    uintptr_t next = 0x4000;
-};
-Table& table() {
-    static Table* t = new Table;  // outlives every static destructor that might delete handles
+SharedHandleTable<GdiObject>& table() {
+    // Outlives every static destructor that might delete handles.
+    static auto* t = new SharedHandleTable<GdiObject>(0x4004);
     return *t;
 }
 }  // namespace
 
 HGDIOBJ NewGdiHandle(std::shared_ptr<GdiObject> object) {
-    if (!object)
-        return nullptr;
-    Table& t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    t.next += 4;
-    t.objects.emplace(t.next, std::move(object));
-    return reinterpret_cast<HGDIOBJ>(t.next);
+    return reinterpret_cast<HGDIOBJ>(table().Add(std::move(object)));
 }
 
 std::shared_ptr<GdiObject> GdiObjectOf(HGDIOBJ handle) {
-    Table& t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    auto it = t.objects.find(reinterpret_cast<uintptr_t>(handle));
-    return it == t.objects.end() ? nullptr : it->second;
+    return table().Find(reinterpret_cast<uintptr_t>(handle));
 }
 
 bool DeleteGdiHandle(HGDIOBJ handle) {
-    std::shared_ptr<GdiObject> doomed;  // destroyed outside the lock
-    Table& t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    auto it = t.objects.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == t.objects.end())
-        return false;
-    doomed = std::move(it->second);
-    t.objects.erase(it);
-    return true;
+    return table().Remove(reinterpret_cast<uintptr_t>(handle));
 }
 
 }  // namespace platform

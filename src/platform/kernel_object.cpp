@@ -1,20 +1,15 @@
 #include "platform/kernel_object.h"
 
 #include <mutex>
-#include <unordered_map>
+
+#include "platform/handle_table.h"
 
 namespace platform {
 
 namespace {
-// Handles are keys into one table, so a closed or made-up handle is refused, never followed.
-struct HandleTable {
-    std::mutex lock;
-    std::unordered_map<uintptr_t, std::shared_ptr<KernelObject>> objects;
-    uintptr_t next = 0x1000;
-};
-
-HandleTable& Table() {
-    static HandleTable* table = new HandleTable();  // lives until exit, after every thread
+SharedHandleTable<KernelObject>& Table() {
+    // Lives until exit, after every thread.
+    static auto* table = new SharedHandleTable<KernelObject>(0x1000);
     return *table;
 }
 
@@ -41,23 +36,13 @@ const std::shared_ptr<KernelObject>& CurrentProcessObject() {
 }  // namespace
 
 HANDLE NewHandle(std::shared_ptr<KernelObject> object) {
-    if (!object)
-        return nullptr;
-    HandleTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.lock);
-    const uintptr_t value = table.next;
-    table.next += 4;
-    table.objects.emplace(value, std::move(object));
-    return reinterpret_cast<HANDLE>(value);
+    return reinterpret_cast<HANDLE>(Table().Add(std::move(object)));
 }
 
 std::shared_ptr<KernelObject> ObjectOf(HANDLE handle) {
     if (handle == kCurrentProcess)
         return CurrentProcessObject();
-    HandleTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.lock);
-    const auto it = table.objects.find(reinterpret_cast<uintptr_t>(handle));
-    return it == table.objects.end() ? nullptr : it->second;
+    return Table().Find(reinterpret_cast<uintptr_t>(handle));
 }
 
 HANDLE CurrentProcessPseudoHandle() {
@@ -69,21 +54,11 @@ bool IsCurrentProcess(HANDLE handle) {
 }
 
 bool CloseKernelHandle(HANDLE handle) {
-    std::shared_ptr<KernelObject> released;  // destroyed outside the lock
-    HandleTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.lock);
-    const auto it = table.objects.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == table.objects.end())
-        return false;
-    released = std::move(it->second);
-    table.objects.erase(it);
-    return true;
+    return Table().Remove(reinterpret_cast<uintptr_t>(handle));
 }
 
 size_t OpenHandleCount() {
-    HandleTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.lock);
-    return table.objects.size();
+    return Table().Count();
 }
 
 }  // namespace platform
