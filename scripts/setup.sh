@@ -10,6 +10,9 @@ packages=(
     qt6-base-dev libgl-dev fonts-dejavu-core
     binutils-mingw-w64-i686
     clang-format coreutils python3
+    nginx-light squid openssl
+    aria2 axel curl
+    xvfb xauth xdotool
 )
 
 missing=()
@@ -25,5 +28,17 @@ if ((${#missing[@]})); then
     if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
     export DEBIAN_FRONTEND=noninteractive
     "${sudo_cmd[@]}" apt-get update -qq
-    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    # Services that the packages would start at install (nginx on port 80, squid on 3128) are
+    # not wanted: the tests start their own on ephemeral ports.
+    policy=/usr/sbin/policy-rc.d
+    placed_policy=0
+    if [[ ! -e $policy ]]; then
+        printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null
+        "${sudo_cmd[@]}" chmod 755 "$policy"
+        placed_policy=1
+    fi
+    status=0
+    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null || status=$?
+    if ((placed_policy)); then "${sudo_cmd[@]}" rm -f "$policy"; fi
+    exit $status
 fi
