@@ -1,10 +1,26 @@
 #include "app/downloader_dlg.h"
 
+#include "app/dl_info.h"
 #include "platform/messages.h"
 #include "platform/resources.h"
 #include "platform/sync.h"
 
 BEGIN_MESSAGE_MAP(CZELVDownloaderDlg, CDialog)
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_BN_CLICKED(IDC_BUTTON_EXIT, &CZELVDownloaderDlg::OnExit)
+ON_WM_CLOSE()
+ON_WM_CTLCOLOR()
+ON_WM_NCHITTEST()
+ON_WM_ERASEBKGND()
+ON_LBN_SELCHANGE(IDC_LIST_GUIDE, &CZELVDownloaderDlg::OnSelChangeGuideList)
+ON_LBN_SELCHANGE(IDC_LIST_FAQ, &CZELVDownloaderDlg::OnSelChangeFAQList)
+ON_BN_CLICKED(IDC_BUTTON_BROWSE, &CZELVDownloaderDlg::OnBrowse)
+ON_CBN_SELCHANGE(IDC_COMBO_PRODUCT, &CZELVDownloaderDlg::OnSelChangeProduct)
+ON_BN_CLICKED(IDC_BUTTON_ACTION, &CZELVDownloaderDlg::OnBnClickedAction)
+ON_WM_TIMER()
+ON_BN_CLICKED(IDC_STATIC_PROXY_LINK, &CZELVDownloaderDlg::OnBnClickedProxy)
+ON_WM_MOVE()
 END_MESSAGE_MAP()
 
 CZELVDownloaderDlg::CZELVDownloaderDlg()
@@ -18,12 +34,23 @@ CZELVDownloaderDlg::CZELVDownloaderDlg()
       m_bRangesByte(TRUE),
       m_hThread(NULL),
       m_hEvent(CreateEventA(NULL, TRUE, FALSE, NULL)),
-      m_nRetryCount(DEFAULT_RETRY_COUNT) {
+      m_nRetryCount(DEFAULT_RETRY_COUNT),
+      m_nRecordsSize(0),
+      m_bCompletionCheck(FALSE),
+      m_nHeaderTimeout(30),
+      m_hSetupFonts{} {
     // Last, as the icon comes from the resource library made current just before.
     m_hIcon = LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
 CZELVDownloaderDlg::~CZELVDownloaderDlg() {
+    for (HFONT hFont : m_hSetupFonts) {
+        if (hFont != NULL)
+            DeleteObject(hFont);
+    }
+    // Records still held here are no longer used: the close handler releases them only once the
+    // worker has ended, and keeps the whole object alive otherwise.
+    delete[] m_pDLInfo;
     if (m_hEvent != NULL)
         CloseHandle(m_hEvent);
     if (m_hThread != NULL)

@@ -1,6 +1,8 @@
 // The main dialog: it holds the whole state of the running program. Its operations are spread
-// over files by concern (downloader_dlg_*.cpp).
+// over files by concern (downloader_dlg_*.cpp, transfer_worker.cpp).
 #pragma once
+
+#include <curl/curl.h>
 
 #include <atomic>
 
@@ -11,7 +13,6 @@
 #include "platform/message_map.h"
 #include "resource.h"
 
-// One record per parallel connection; defined with the transfers.
 struct DLInfo;
 
 class CZELVDownloaderDlg : public CDialog {
@@ -23,21 +24,95 @@ class CZELVDownloaderDlg : public CDialog {
     static constexpr int STATUS_DOWNLOADING = 2;
     static constexpr int STATUS_FINISHED = 3;
     static constexpr int DEFAULT_RETRY_COUNT = 3;
+    static constexpr int DEFAULT_SPLIT_NUM = 4;
+    static constexpr int MIN_SPLIT_NUM = 1;
+    static constexpr int MAX_SPLIT_NUM = 12;
     static constexpr COLORREF PROGRESS_BK_COLOR = 0xDEDEDE;
     static constexpr COLORREF PROGRESS_BAR_COLOR = 0x00E600;
     static constexpr COLORREF BKGND_COLOR = 0xFFFFFF;
+    static constexpr COLORREF LINK_TEXT_COLOR = 0xFF0000;
     static constexpr UINT_PTR IDT_PROGRESS = 777;
+    static constexpr UINT PROGRESS_TIMER_MS = 300;
+    static constexpr UINT STALL_TICK_LIMIT = 200;
+    static constexpr DWORD THREAD_WAIT_MS = 180000;
+    static constexpr long HEADER_CONNECT_TIMEOUT = 15;
+    static constexpr long TRANSFER_CONNECT_TIMEOUT = 60;
+    // The largest download the data model holds: every range text position lies below it.
+    static constexpr ULONGLONG MAX_DOWNLOAD_SIZE = 0x80000000ull;
 
     CZELVDownloaderDlg();
     ~CZELVDownloaderDlg() override;
 
+    // Dialog object (downloader_dlg.cpp), failure boxes, target path.
     void ResetProgressBar();
     void EnableControls(BOOL bEnable);
     void MessageHandler(CString strCaption, CString strText);
     void UpdateDLFullName(const CString& strFullName);
 
+    // Header request and write callback.
+    BOOL CheckHTTPHeader();
+    static CString GetCurlErrorText(CURLcode code);
+
+    // Transfer worker: the thread procedure; its argument is the dialog.
+    static UINT PerformDownload(LPVOID pParam);
+
+    // Download commands.
+    int OnStart();
+    int OnPause();
+    int OnResume();
+    BOOL CheckDiskSpace();
+
+    // Progress and stall watchdog.
+    int CaculateProgressPos();
+
+    // Registry progress store.
+    BOOL LoadRegProgressInfo();
+    BOOL LoadRegConnectionInfo();
+    BOOL SaveRegConnectionInfo();
+
+    // Reset and dropped connections.
+    void BackToStartNewEnv(BOOL bDeleteFile);
+    void ConnectionsDropped();
+
+    // Verification and launch.
+    BOOL CheckMd5();
+    BOOL ExecuteInstallation();
+    int OnLaunch();
+    BOOL LaunchCmd(const wchar_t* szProgram);
+    BOOL NeedElevation();
+
+    // State display.
+    int SyncUIStatus();
+
+    // Configuration reader.
+    int LoadConfigFileSettings();
+
+    // Dialog set-up.
+    BOOL OnInitDialog() override;
+    void InitUIText();
+
+    // System proxy.
+    BOOL GetProxySetting();
+
   protected:
     void DoDataExchange(CDataExchange* pDX) override;
+
+    // Message handlers.
+    afx_msg void OnPaint();
+    afx_msg HCURSOR OnQueryDragIcon();
+    afx_msg void OnExit();
+    afx_msg void OnClose();
+    afx_msg HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
+    afx_msg LRESULT OnNcHitTest(CPoint point);
+    afx_msg BOOL OnEraseBkgnd(CDC* pDC);
+    afx_msg void OnSelChangeGuideList();
+    afx_msg void OnSelChangeFAQList();
+    afx_msg void OnBrowse();
+    afx_msg void OnSelChangeProduct();
+    afx_msg void OnBnClickedAction();
+    afx_msg void OnTimer(UINT_PTR nIDEvent);
+    afx_msg void OnBnClickedProxy();
+    afx_msg void OnMove(int x, int y);
 
     // Members in their fixed order; the destructor releases them in reverse.
     HICON m_hIcon;
@@ -61,13 +136,23 @@ class CZELVDownloaderDlg : public CDialog {
     std::atomic<int> m_nStatus;  // also the worker's stop request
     DLInfo* m_pDLInfo;
     CLogFile m_logFile;
-    BOOL m_bRangesByte;
+    std::atomic<BOOL> m_bRangesByte;
     HANDLE m_hThread;
     CString m_strProxyUser;
     CString m_strProxyPassword;
     CString m_strLogDir;
     HANDLE m_hEvent;
-    int m_nRetryCount;
+    std::atomic<int> m_nRetryCount;
+
+    // Engine state beyond the fixed members.
+    // The server size that the records were made for; a resume into another size restarts.
+    DWORD m_nRecordsSize;
+    // Set by the completion step around its checks: only a completion check deletes and asks.
+    BOOL m_bCompletionCheck;
+    // The header request's bound on the whole request, in seconds (tests shorten it).
+    long m_nHeaderTimeout;
+    // The six fonts of the set-up, released with the dialog.
+    HFONT m_hSetupFonts[6];
 
     DECLARE_MESSAGE_MAP()
 };
