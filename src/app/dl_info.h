@@ -26,13 +26,13 @@ struct HTTPHeaderInfo {
 // the worker after the transfer's end: the callback itself never logs).
 enum DLFault {
     DL_FAULT_NONE = 0,
-    DL_FAULT_STATUS,         // neither 206 nor an acceptable 200
-    DL_FAULT_RANGE_START,    // Content-Range starts after the position asked for
-    DL_FAULT_RANGE_END,      // Content-Range ends before the position asked for
-    DL_FAULT_SIZE_CHANGED,   // the answer names another file size than the probe gave
-    DL_FAULT_RANGES_IGNORED, // 200 with the whole body to a range that does not start at 0
-    DL_FAULT_FILE,           // the output file could not be positioned or written
-    DL_FAULT_OVERRUN,        // more bytes than the range holds (the rest was dropped)
+    DL_FAULT_STATUS,          // neither 206 nor an acceptable 200
+    DL_FAULT_RANGE_START,     // Content-Range starts after the position asked for
+    DL_FAULT_RANGE_END,       // Content-Range ends before the position asked for
+    DL_FAULT_SIZE_CHANGED,    // the answer names another file size than the probe gave
+    DL_FAULT_RANGES_IGNORED,  // 200 with the whole body to a range that does not start at 0
+    DL_FAULT_FILE,            // the output file could not be positioned or written
+    DL_FAULT_OVERRUN,         // more bytes than the range holds (the rest was dropped)
 };
 
 // One record per connection. "Zeroed" means value-initialised (new DLInfo[n]()).
@@ -47,10 +47,10 @@ struct DLInfo {
     // Engine additions, valid while a run owns the record.
     // The bytes that the last flush of the output file put on the disk: what a save stores.
     std::atomic<DWORD> dwSyncedBytes{0};
-    DWORD dwLastByte = 0;   // the range's last byte (inclusive), set for each transfer
-    CURL* pEasy = nullptr;  // the transfer, to read its answer's status and Content-Range
-    int nAnswer = 0;        // 0 not yet checked, 1 placed, -1 refused
-    ULONGLONG ullSkip = 0;  // bytes of the answer that lie before the position (already held)
+    ULONGLONG ullRangeEnd = 0;  // one past the range's last byte, set for each transfer
+    CURL* pEasy = nullptr;      // the transfer, to read its answer's status and Content-Range
+    int nAnswer = 0;            // 0 not yet checked, 1 placed, -1 refused
+    ULONGLONG ullSkip = 0;      // bytes of the answer that lie before the position (already held)
     int nFault = DL_FAULT_NONE;
     ULONGLONG ullServerSize = 0;  // the size that the probe reported, for the answer's check
 };

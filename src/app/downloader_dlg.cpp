@@ -1,5 +1,6 @@
 #include "app/downloader_dlg.h"
 
+#include "app/curl_use.h"
 #include "app/dl_info.h"
 #include "platform/messages.h"
 #include "platform/resources.h"
@@ -39,6 +40,8 @@ CZELVDownloaderDlg::CZELVDownloaderDlg()
       m_bCompletionCheck(FALSE),
       m_nHeaderTimeout(30),
       m_hSetupFonts{} {
+    // Before any worker can exist: the process's own hold on libcurl's global state.
+    EnsureCurlProcessSetUp();
     // Last, as the icon comes from the resource library made current just before.
     m_hIcon = LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }

@@ -9,6 +9,7 @@
 #include "log/log_file.h"
 #include "platform/cstring.h"
 #include "platform/dialog.h"
+#include "platform/file.h"
 #include "platform/gdi.h"
 #include "platform/message_map.h"
 #include "resource.h"
@@ -153,6 +154,26 @@ class CZELVDownloaderDlg : public CDialog {
     long m_nHeaderTimeout;
     // The six fonts of the set-up, released with the dialog.
     HFONT m_hSetupFonts[6];
+
+    // Workers started and not yet ended; nothing they use is released while one runs.
+    std::atomic<int> m_nLiveWorkers{0};
+
+  private:
+    // Engine helpers.
+    void SetCurlProxy(void* curl, CString& strUserPwd, int nConnection);
+    void RunTransfers();
+    ULONGLONG RangeEnd(int nIndex, int nSplit) const;
+    BOOL RecordsFit(int nSplit) const;
+    void FillFreshRecords(int nSplit, CFile* pFile);
+    BOOL OpenOutputFile(CFile& file, BOOL& bResume);
+    BOOL SyncOutputFile(CFile& file, int nSplit);
+    BOOL TransferEnded(int nIndex, int nResult);
+    void TreatServerAsWithoutRanges();
+    void ShowProxyLink(BOOL bShow);
+    void ShowResumeWarning();
+    HKEY WriteRegProgressInfo();
+    void ForgetSavedConnections();
+    BOOL WaitForWorkerEnd();
 
     DECLARE_MESSAGE_MAP()
 };

@@ -3,6 +3,8 @@
 
 void CZELVDownloaderDlg::OnBnClickedAction() {}
 void CZELVDownloaderDlg::OnExit() {}
-void CZELVDownloaderDlg::OnClose() { CDialog::OnClose(); }
+void CZELVDownloaderDlg::OnClose() {
+    CDialog::OnClose();
+}
 void CZELVDownloaderDlg::OnBrowse() {}
 void CZELVDownloaderDlg::OnSelChangeProduct() {}

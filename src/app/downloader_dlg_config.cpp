@@ -1,4 +1,6 @@
 // The configuration reader (not built yet).
 #include "app/downloader_dlg.h"
 
-int CZELVDownloaderDlg::LoadConfigFileSettings() { return 0; }
+int CZELVDownloaderDlg::LoadConfigFileSettings() {
+    return 0;
+}

@@ -1,0 +1,123 @@
+// The download commands: start, pause, resume, and the disk-space check of a start.
+#include "app/dl_info.h"
+#include "app/downloader_dlg.h"
+#include "app/resource_text.h"
+#include "platform/folders.h"
+#include "platform/registry.h"
+#include "platform/sync.h"
+#include "platform/thread.h"
+
+int CZELVDownloaderDlg::OnStart() {
+    m_logFile.WriteLog("+++++ OnStart()", FALSE, LOG_INFO);
+    const BOOL bHeader = CheckHTTPHeader();
+    ShowProxyLink(!bHeader);
+    if (bHeader) {
+        if (m_nServerFileSize == 0)
+            ShowResumeWarning();
+        BOOL bSpace = CheckDiskSpace();
+        while (!bSpace) {
+            CString strText, strCaption;
+            strText.LoadString(IDS_DISK_SPACE_LOW);
+            strCaption.LoadString(IDS_MSGBOX_CAPTION);
+            m_logFile.WriteLog(strText, TRUE, LOG_INFO);
+            if (MessageBox(strText, strCaption, MB_RETRYCANCEL) == IDCANCEL)
+                break;
+            m_logFile.WriteLog(
+                "Disk space is not enough!! Please select another path or cleanup current space.",
+                FALSE, LOG_ERROR);
+            bSpace = CheckDiskSpace();
+        }
+        if (bSpace) {
+            HKEY hKey = WriteRegProgressInfo();
+            OnResume();
+            m_logFile.WriteLog("----- OnStart()", FALSE, LOG_INFO);
+            if (hKey != NULL)
+                RegCloseKey(hKey);
+            return 0;
+        }
+    }
+    m_logFile.WriteLog("----- OnStart()", FALSE, LOG_INFO);
+    return 0;
+}
+
+int CZELVDownloaderDlg::OnPause() {
+    m_logFile.WriteLog("+++++ OnPause()", FALSE, LOG_INFO);
+    DWORD dwExitCode = 0;
+    const BOOL bExitCode = m_hThread != NULL && GetExitCodeThread(m_hThread, &dwExitCode);
+    m_nStatus = STATUS_PAUSED;
+    if (bExitCode && dwExitCode == STILL_ACTIVE) {
+        m_logFile.WriteLog("Wait thread leave ++++++", FALSE, LOG_INFO);
+        WaitForSingleObject(m_hThread, THREAD_WAIT_MS);
+        m_logFile.WriteLog("Wait thread leave ------", FALSE, LOG_INFO);
+    }
+    KillTimer(IDT_PROGRESS);
+    SaveRegConnectionInfo();
+    m_logFile.WriteLog("----- OnPause()", FALSE, LOG_INFO);
+    return 0;
+}
+
+int CZELVDownloaderDlg::OnResume() {
+    m_logFile.WriteLog("+++++ OnResume()", FALSE, LOG_INFO);
+    if (m_nStatus == STATUS_PAUSED) {
+        const BOOL bHeader = CheckHTTPHeader();
+        ShowProxyLink(!bHeader);
+        if (!bHeader)
+            return 0;
+        if (m_nServerFileSize == 0 || !m_bRangesByte || m_nStallTicks >= STALL_TICK_LIMIT)
+            ShowResumeWarning();
+    }
+    m_nStatus = STATUS_DOWNLOADING;
+    m_logFile.WriteLog("Begin thread to perform download!!!", FALSE, LOG_INFO);
+    ResetEvent(m_hEvent);
+
+    if (m_hThread != NULL) {
+        // One run at a time: after a drop the previous run may still release its transfers and
+        // the output file, which the next one would otherwise find held (or take for its own).
+        if (WaitForSingleObject(m_hThread, THREAD_WAIT_MS) != WAIT_OBJECT_0)
+            m_logFile.WriteLog("The previous transfer run has not ended", FALSE, LOG_ERROR);
+        CloseHandle(m_hThread);
+        m_hThread = NULL;
+    }
+    m_nLiveWorkers.fetch_add(1);
+    CWinThread* pThread = AfxBeginThread(&CZELVDownloaderDlg::PerformDownload, this);
+    if (pThread == NULL) {
+        // Nothing runs: the download is paused again, so the main button offers the resume.
+        m_nLiveWorkers.fetch_sub(1);
+        m_nStatus = STATUS_PAUSED;
+        m_logFile.WriteLog("The transfer run could not be started", TRUE, LOG_FATAL);
+        m_logFile.WriteLog("----- OnResume()", FALSE, LOG_INFO);
+        return 0;
+    }
+    DuplicateHandle(GetCurrentProcess(), pThread->m_hThread, GetCurrentProcess(), &m_hThread, 0,
+                    FALSE, DUPLICATE_SAME_ACCESS);
+    WaitForSingleObject(m_hEvent, INFINITE);
+    m_logFile.WriteLog("----- OnResume()", FALSE, LOG_INFO);
+    return 1;
+}
+
+BOOL CZELVDownloaderDlg::CheckDiskSpace() {
+    m_logFile.WriteLog("+++++ CheckDiskSpace()", FALSE, LOG_INFO);
+    BOOL bResult = FALSE;
+    const int nSlash = m_strDLFullName.ReverseFind('\\');
+    const CString strFolder = nSlash >= 0 ? m_strDLFullName.Left(nSlash) : CString();
+    ULARGE_INTEGER freeToCaller{}, total{}, totalFree{};
+    if (GetDiskFreeSpaceExA(strFolder, &freeToCaller, &total, &totalFree)) {
+        m_logFile.WriteLogFormat(LOG_INFO, "Get disk space = %d MBs",
+                                 static_cast<int>(freeToCaller.QuadPart >> 20));
+        bResult = freeToCaller.QuadPart > static_cast<ULONGLONG>(m_nServerFileSize);
+    } else {
+        m_logFile.WriteLog("ERROR TO CHECK DISK", FALSE, LOG_ERROR);
+    }
+    m_logFile.WriteLog("----- CheckDiskSpace()", FALSE, LOG_INFO);
+    return bResult;
+}
+
+void CZELVDownloaderDlg::ShowProxyLink(BOOL bShow) {
+    if (CWnd* pLink = GetDlgItem(IDC_STATIC_PROXY_LINK))
+        pLink->ShowWindow(bShow ? SW_SHOW : SW_HIDE);
+}
+
+void CZELVDownloaderDlg::ShowResumeWarning() {
+    MessageHandler(LoadText(IDS_ERROR_CAPTION),
+                   FormatText(IDS_RESUME_WARNING, m_strURL.GetString()));
+}

@@ -1,0 +1,42 @@
+// The state display: the main button's caption and the control group from the download state.
+#include "app/downloader_dlg.h"
+
+int CZELVDownloaderDlg::SyncUIStatus() {
+    m_logFile.WriteLog("+++++ SyncUIStatus()", FALSE, LOG_INFO);
+    EnableControls(TRUE);
+    CString strCaption;
+    switch (m_nStatus.load()) {
+        case STATUS_PAUSED: {
+            strCaption.LoadString(IDS_BUTTON_RESUME);
+            SetDlgItemText(IDC_BUTTON_ACTION, strCaption);
+            CString strPaused;
+            strPaused.LoadString(IDS_PAUSED);
+            m_logFile.WriteLog(strPaused, TRUE, LOG_INFO);
+            break;
+        }
+        case STATUS_START_NEW:
+        case STATUS_FINISHED:
+            if (CheckMd5() || m_nStatus == STATUS_FINISHED) {
+                strCaption.LoadString(IDS_BUTTON_INSTALL);
+                m_nStatus = STATUS_FINISHED;
+            } else {
+                strCaption.LoadString(IDS_BUTTON_START);
+            }
+            SetDlgItemText(IDC_BUTTON_ACTION, strCaption);
+            break;
+        case STATUS_DOWNLOADING:
+            strCaption.LoadString(IDS_BUTTON_PAUSE);
+            SetDlgItemText(IDC_BUTTON_ACTION, strCaption);
+            if (CWnd* pProduct = GetDlgItem(IDC_COMBO_PRODUCT))
+                pProduct->EnableWindow(FALSE);
+            if (CWnd* pBrowse = GetDlgItem(IDC_BUTTON_BROWSE))
+                pBrowse->EnableWindow(FALSE);
+            break;
+        default:
+            m_logFile.WriteLog("Should not be here [switch case]", FALSE, LOG_INFO);
+            break;
+    }
+    m_logFile.WriteLogFormat(LOG_INFO, "Current status is %d", m_nStatus.load());
+    m_logFile.WriteLog("----- SyncUIStatus()", FALSE, LOG_INFO);
+    return 0;
+}

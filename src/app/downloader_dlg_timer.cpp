@@ -1,2 +1,0 @@
-#include "app/downloader_dlg.h"
-void CZELVDownloaderDlg::OnTimer(UINT_PTR nIDEvent) { CDialog::OnTimer(nIDEvent); }

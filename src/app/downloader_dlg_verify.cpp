@@ -1,0 +1,155 @@
+// Verification of the file at the target path, and the start of the installer.
+#include <cwchar>
+
+#include "app/downloader_dlg.h"
+#include "app/resource_text.h"
+#include "log/md5_checksum.h"
+#include "platform/clock.h"
+#include "platform/folders.h"
+#include "platform/shell.h"
+#include "platform/sync.h"
+
+namespace {
+constexpr int kDigestTries = 4;
+constexpr DWORD kDigestRetryMs = 100;
+constexpr int kDigestLength = 32;
+constexpr int kWidePath = 260;
+constexpr int kWideCommandLine = 521;
+}  // namespace
+
+BOOL CZELVDownloaderDlg::CheckMd5() {
+    m_logFile.WriteLog("+++++ CheckMd5()", FALSE, LOG_INFO);
+    BOOL bResult = TRUE;
+    const int nSel = m_cbProduct.GetCurSel();
+    // No selection (or one beyond the list) has no configured value: it passes, as a product
+    // without one does.
+    const CString strExpected =
+        nSel >= 0 && nSel < m_arrProductMD5.GetSize() ? m_arrProductMD5[nSel] : CString();
+    if (strExpected.IsEmpty()) {
+        m_logFile.WriteLog("----- CheckMd5()", FALSE, LOG_INFO);
+        return TRUE;
+    }
+
+    CMd5Checksum md5(&m_logFile);
+    CString strMd5;
+    for (int nTry = 0; nTry < kDigestTries; ++nTry) {
+        md5.GetFileMd5(strMd5, m_strDLFullName);
+        if (!strMd5.IsEmpty())
+            break;
+        m_logFile.WriteLog("get empty md5, retry", FALSE, LOG_INFO);
+        Sleep(kDigestRetryMs);
+    }
+    m_logFile.WriteLog("**Check MD5 and the value is = " + strMd5, FALSE, LOG_INFO);
+
+    const BOOL bMatch = !strMd5.IsEmpty() && strExpected.GetLength() >= kDigestLength &&
+                        strExpected.Left(kDigestLength) == strMd5;
+    if (!bMatch) {
+        bResult = FALSE;
+        // Only the file this run has just completed is ours to delete: an ordinary check may
+        // find the user's own file at that path.
+        if (!strMd5.IsEmpty() && m_bCompletionCheck) {
+            DeleteFileA(m_strDLFullName);
+            CString strText, strCaption;
+            strText.LoadString(IDS_MD5_MISMATCH);
+            strCaption.LoadString(IDS_MSGBOX_CAPTION);
+            if (MessageBox(strText, strCaption, MB_OKCANCEL) == IDOK)
+                PostMessage(WM_COMMAND, IDC_BUTTON_ACTION, 0);
+        }
+    }
+    m_logFile.WriteLog("----- CheckMd5()", FALSE, LOG_INFO);
+    return bResult;
+}
+
+BOOL CZELVDownloaderDlg::ExecuteInstallation() {
+    m_logFile.WriteLog("+++++ ExecuteInstallation()", FALSE, LOG_INFO);
+    BOOL bResult = FALSE;
+    if (CheckMd5()) {
+        if (IsDlgButtonChecked(IDC_CHECK_LAUNCH) != 0) {
+            OnLaunch();
+            bResult = TRUE;
+        }
+        CString strText;
+        strText.LoadString(IDS_DOWNLOAD_VERIFIED);
+        m_logFile.WriteLog(strText, TRUE, LOG_INFO);
+    } else {
+        m_logFile.WriteLog(LoadText(IDS_CURL_ERROR_BASE + 52), TRUE, LOG_INFO);
+        MessageHandler(LoadText(IDS_ERROR_CAPTION),
+                       FormatText(IDS_DOWNLOAD_FAILED, m_strURL.GetString()));
+    }
+    m_logFile.WriteLog("----- ExecuteInstallation()", FALSE, LOG_INFO);
+    return bResult;
+}
+
+int CZELVDownloaderDlg::OnLaunch() {
+    m_logFile.WriteLog("+++++ OnLaunch()", FALSE, LOG_INFO);
+    wchar_t szPath[kWidePath] = {0};
+    MultiByteToWideChar(CP_ACP, 0, m_strDLFullName, -1, szPath, kWidePath);
+    LaunchCmd(szPath);
+    m_logFile.WriteLog("----- OnLaunch()", FALSE, LOG_INFO);
+    return 1;
+}
+
+BOOL CZELVDownloaderDlg::LaunchCmd(const wchar_t* szProgram) {
+    m_logFile.WriteLog("+++++ LaunchCmd()", FALSE, LOG_INFO);
+    BOOL bResult = TRUE;
+    if (szProgram == NULL) {
+        m_logFile.WriteLog("**LaunchCmd -- szProgram is NULL ", FALSE, LOG_INFO);
+        return FALSE;
+    }
+    if (NeedElevation()) {
+        SHELLEXECUTEINFOW info = {};
+        info.cbSize = sizeof(info);
+        info.fMask = SEE_MASK_NOCLOSEPROCESS;
+        info.hwnd = NULL;
+        info.lpVerb = L"runas";
+        info.lpFile = szProgram;
+        info.lpParameters = NULL;
+        info.lpDirectory = NULL;
+        info.nShow = SW_HIDE;
+        m_logFile.WriteLog("**LaunchCmd -- ShellExecuteEx ", FALSE, LOG_INFO);
+        if (ShellExecuteExW(&info)) {
+            if (info.hProcess != NULL)
+                CloseHandle(info.hProcess);
+        } else {
+            bResult = FALSE;
+        }
+    } else {
+        wchar_t szCmdLine[kWideCommandLine] = {0};
+        swprintf(szCmdLine, kWideCommandLine, L"\"%ls\"", szProgram);
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        m_logFile.WriteLog("**LaunchCmd -- CreateProcessW ", FALSE, LOG_INFO);
+        char szAnsi[kWideCommandLine * 4] = {0};
+        WideCharToMultiByte(CP_ACP, 0, szCmdLine, -1, szAnsi, sizeof(szAnsi), NULL, NULL);
+        m_logFile.WriteLog(szAnsi, FALSE, LOG_INFO);
+        if (CreateProcessW(NULL, szCmdLine, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+            CloseHandle(pi.hThread);
+            CloseHandle(pi.hProcess);
+        } else {
+            bResult = FALSE;
+        }
+    }
+    m_logFile.WriteLog("---- LaunchCmd()", FALSE, LOG_INFO);
+    return bResult;
+}
+
+BOOL CZELVDownloaderDlg::NeedElevation() {
+    m_logFile.WriteLog("+++++ NeedElevation()", FALSE, LOG_INFO);
+    BOOL bResult = FALSE;
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (GetVersionExA(&version) && version.dwMajorVersion >= 6) {
+        HANDLE hToken = NULL;
+        if (OpenProcessToken(GetCurrentProcess(), TOKEN_READ, &hToken)) {
+            TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+            DWORD dwLength = 0;
+            if (GetTokenInformation(hToken, TokenElevationType, &type, sizeof(type), &dwLength) &&
+                type == TokenElevationTypeLimited)
+                bResult = TRUE;
+            CloseHandle(hToken);
+        }
+    }
+    m_logFile.WriteLog("----- NeedElevation()", FALSE, LOG_INFO);
+    return bResult;
+}

@@ -1,0 +1,9 @@
+// Texts of the resource library by id, and its format texts filled in.
+#pragma once
+
+#include "platform/cstring.h"
+#include "platform/types.h"
+
+CString LoadText(UINT nID);
+// The format text of string nID with the arguments its id fixes (never a CString object).
+CString FormatText(UINT nID, ...);
