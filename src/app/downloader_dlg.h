@@ -95,6 +95,12 @@ class CZELVDownloaderDlg : public CDialog {
     // System proxy.
     BOOL GetProxySetting();
 
+    // Enter and Esc.
+    void OnOK() override;
+    void OnCancel() override;
+    // A transfer run is under way, or the download is running.
+    BOOL WorkerRuns() const;
+
   protected:
     void DoDataExchange(CDataExchange* pDX) override;
 

@@ -18,6 +18,7 @@ namespace apptest {
 // and its controls are bound, then ends the dialog.
 class TestDlg : public CZELVDownloaderDlg {
   public:
+    using CZELVDownloaderDlg::m_arrProductMD5;
     using CZELVDownloaderDlg::m_arrProductURL;
     using CZELVDownloaderDlg::m_bRangesByte;
     using CZELVDownloaderDlg::m_cbProduct;
@@ -41,6 +42,15 @@ class TestDlg : public CZELVDownloaderDlg {
     using CZELVDownloaderDlg::m_strProxyPassword;
     using CZELVDownloaderDlg::m_strProxyUser;
     using CZELVDownloaderDlg::m_strURL;
+    // The engine's own state and handlers.
+    using CZELVDownloaderDlg::m_bCompletionCheck;
+    using CZELVDownloaderDlg::m_nHeaderTimeout;
+    using CZELVDownloaderDlg::m_nLiveWorkers;
+    using CZELVDownloaderDlg::m_nRecordsSize;
+    using CZELVDownloaderDlg::OnBnClickedAction;
+    using CZELVDownloaderDlg::OnClose;
+    using CZELVDownloaderDlg::OnExit;
+    using CZELVDownloaderDlg::OnTimer;
 
     std::function<void(TestDlg&)> body;
 
