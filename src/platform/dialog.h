@@ -24,6 +24,8 @@ struct DialogTemplate;
 }
 
 class CDialog : public CWnd {
+    DECLARE_DYNAMIC(CDialog)
+
   public:
     explicit CDialog(UINT templateId, CWnd* parent = nullptr);
     ~CDialog() override;

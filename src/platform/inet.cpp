@@ -1,13 +1,22 @@
 #include "platform/inet.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/lasterror.h"
+#include "platform/test_seams.h"
 
 namespace {
+
+std::atomic<DWORD> g_failWith{0};
+std::atomic<int> g_callsBeforeFailing{0};
+
+bool FailsNow() {
+    return g_failWith.load() != 0 && g_callsBeforeFailing.fetch_sub(1) <= 0;
+}
 
 struct Proxy {
     std::string hostPort;  // empty: not set
@@ -123,6 +132,10 @@ BOOL InternetQueryOptionA(HINTERNET internet, DWORD option, LPVOID buffer, LPDWO
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    if (FailsNow()) {
+        SetLastError(g_failWith.load());
+        return FALSE;
+    }
     const std::string proxy = ProxyText();
     const std::string bypass = BypassText();
     const size_t proxySize = proxy.empty() ? 0 : proxy.size() + 1;
@@ -151,3 +164,12 @@ BOOL InternetQueryOptionA(HINTERNET internet, DWORD option, LPVOID buffer, LPDWO
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
+
+namespace platform::testing {
+
+void FailInternetQueries(DWORD error, int callsFirst) {
+    g_callsBeforeFailing.store(callsFirst);
+    g_failWith.store(error);
+}
+
+}  // namespace platform::testing

@@ -12,6 +12,7 @@
 
 #include "platform/geometry.h"
 #include "platform/messages.h"
+#include "platform/runtime_class.h"
 
 #define afx_msg
 
@@ -131,6 +132,10 @@ class CCmdTarget {
     virtual ~CCmdTarget() = default;
     CCmdTarget(const CCmdTarget&) = delete;
     CCmdTarget& operator=(const CCmdTarget&) = delete;
+
+    static const CRuntimeClass classCCmdTarget;
+    virtual const CRuntimeClass* GetRuntimeClass() const;
+    BOOL IsKindOf(const CRuntimeClass* runtimeClass) const;
 
     // Runs the handler of command `id` with notification `code` found in this object's map
     // chain; FALSE when there is none.

@@ -106,4 +106,15 @@ size_t WindowCount() {
     return AllWindows().size();
 }
 
+HWND InnermostModalDialog() {
+    const std::vector<HWND> windows = AllWindows();
+    // Creation order: a nested run's dialog comes after its owner's.
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
+        WindowState s;
+        if (ReadWindow(*it, &s) && s.modal && s.parent == nullptr && !ModalEnded(*it, nullptr))
+            return *it;
+    }
+    return nullptr;
+}
+
 }  // namespace platform::testing

@@ -146,4 +146,13 @@ bool AnswerShownFileDialog(const char* nativePath);
 // The number of windows in the model.
 size_t WindowCount();
 
+// The dialog of the innermost modal run now (not yet ended); null when none runs. Lets a test
+// act inside a modal dialog that the code under test makes and runs itself.
+HWND InnermostModalDialog();
+
+// Makes InternetQueryOptionA fail with `error` once `callsFirst` more calls have answered
+// normally (a setting that cannot be read, or one that grows between the size query and the
+// real one); an error of 0 lets it answer normally again.
+void FailInternetQueries(DWORD error, int callsFirst = 0);
+
 }  // namespace platform::testing

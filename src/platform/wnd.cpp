@@ -60,6 +60,8 @@ CWnd* WndFromHandle(HWND hwnd) {
 }
 }  // namespace platform
 
+IMPLEMENT_DYNAMIC(CWnd, CCmdTarget)
+
 BEGIN_MESSAGE_MAP(CWnd, CCmdTarget)
 END_MESSAGE_MAP()
 

@@ -23,6 +23,8 @@ class CRgn;
 class CDataExchange;
 
 class CWnd : public CCmdTarget {
+    DECLARE_DYNAMIC(CWnd)
+
   public:
     CWnd() = default;
     ~CWnd() override;

@@ -219,6 +219,7 @@ TEST_F(DialogTest, ANestedDialogDisablesItsOwnerUntilItEnds) {
     RecordingDialog outer;
     BOOL ownerEnabledInside = TRUE;
     bool innerModal = false;
+    bool innermostFound = false;
     INT_PTR innerResult = 0;
     RunWith(outer, StandardTemplate(), [&](RecordingDialog& o) {
         RecordingDialog inner;
@@ -226,16 +227,20 @@ TEST_F(DialogTest, ANestedDialogDisablesItsOwnerUntilItEnds) {
         innerResult = RunWith(inner, StandardTemplate(), [&](RecordingDialog& i) {
             ownerEnabledInside = o.IsWindowEnabled();
             innerModal = InspectView(i.m_hWnd).modal;
+            innermostFound = platform::testing::InnermostModalDialog() == i.m_hWnd;
             // The owner's controls take no input meanwhile.
             platform::testing::Click(::GetDlgItem(o.m_hWnd, wintest::kButton));
             platform::testing::PumpFor(30);
             i.EndDialog(IDOK);
         });
         EXPECT_TRUE(o.IsWindowEnabled());
+        EXPECT_EQ(platform::testing::InnermostModalDialog(), o.m_hWnd);
         o.EndDialog(IDCANCEL);
     });
     EXPECT_FALSE(ownerEnabledInside);
     EXPECT_TRUE(innerModal);
+    EXPECT_TRUE(innermostFound);
+    EXPECT_EQ(platform::testing::InnermostModalDialog(), nullptr);
     EXPECT_EQ(innerResult, IDOK);
     EXPECT_EQ(outer.Count(WM_COMMAND, wintest::kButton), 0u);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/lasterror.h"
+#include "platform/test_seams.h"
 
 namespace {
 
@@ -234,6 +235,20 @@ TEST_F(InetTest, RefusedQueries) {
         EXPECT_EQ(GetLastError(), c.error);
         EXPECT_EQ(length, sizeof buffer);
     }
+}
+
+TEST_F(InetTest, TheTestSeamFailsQueriesAfterTheCallsItLets) {
+    setenv("http_proxy", "h:1", 1);
+    std::vector<char> buffer(256);
+    DWORD length = static_cast<DWORD>(buffer.size());
+    platform::testing::FailInternetQueries(ERROR_INTERNET_INVALID_OPTION, 1);
+    EXPECT_TRUE(InternetQueryOptionA(nullptr, INTERNET_OPTION_PROXY, buffer.data(), &length));
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_FALSE(InternetQueryOptionA(nullptr, INTERNET_OPTION_PROXY, buffer.data(), &length));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_INVALID_OPTION));
+    }
+    platform::testing::FailInternetQueries(0);
+    EXPECT_EQ(Query().proxy, "http=h:1");
 }
 
 }  // namespace
