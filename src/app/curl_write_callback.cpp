@@ -93,11 +93,12 @@ void CheckAnswer(DLInfo* pInfo) {
             pInfo->nFault = DL_FAULT_SIZE_CHANGED;
             return;
         }
-        pInfo->nFault = DL_FAULT_RANGES_IGNORED;
-        if (pInfo->dwStartRange != 0)
+        if (pInfo->dwStartRange != 0) {
+            pInfo->nFault = DL_FAULT_RANGES_IGNORED;
             return;
+        }
         pInfo->ullSkip = ullPos;
-        pInfo->nAnswer = 1;
+        pInfo->nAnswer = 2;
         return;
     }
     pInfo->nFault = DL_FAULT_STATUS;
@@ -107,7 +108,7 @@ size_t WriteRange(DLInfo* pInfo, const char* data, size_t total) {
     if (pInfo->nAnswer == 0)
         CheckAnswer(pInfo);
     if (pInfo->nAnswer < 0)
-        return 0;
+        return 0;  // refused: libcurl ends the transfer with a write error
 
     size_t nOffset = 0;
     if (pInfo->ullSkip > 0) {

@@ -38,7 +38,7 @@ CZELVDownloaderDlg::CZELVDownloaderDlg()
       m_nRetryCount(DEFAULT_RETRY_COUNT),
       m_nRecordsSize(0),
       m_bCompletionCheck(FALSE),
-      m_nHeaderTimeout(30),
+      m_nHeaderTimeout(HEADER_CONNECT_TIMEOUT + 30),
       m_hSetupFonts{} {
     // Before any worker can exist: the process's own hold on libcurl's global state.
     EnsureCurlProcessSetUp();

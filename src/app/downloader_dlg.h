@@ -156,7 +156,8 @@ class CZELVDownloaderDlg : public CDialog {
     DWORD m_nRecordsSize;
     // Set by the completion step around its checks: only a completion check deletes and asks.
     BOOL m_bCompletionCheck;
-    // The header request's bound on the whole request, in seconds (tests shorten it).
+    // The header request's bound on the whole request, in seconds: its connect time-out and
+    // about 30 s for the answer (tests shorten it).
     long m_nHeaderTimeout;
     // The six fonts of the set-up, released with the dialog.
     HFONT m_hSetupFonts[6];

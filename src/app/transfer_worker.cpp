@@ -278,7 +278,7 @@ void CZELVDownloaderDlg::RunTransfers() {
             }
             if (TransferEnded(j, msg->data.result))
                 ++nSucceeded;
-            if (m_pDLInfo[j].nFault == DL_FAULT_RANGES_IGNORED)
+            if (m_pDLInfo[j].nFault == DL_FAULT_RANGES_IGNORED || m_pDLInfo[j].nAnswer == 2)
                 bRangesIgnored = TRUE;
         }
         SetEvent(m_hEvent);
@@ -319,8 +319,7 @@ BOOL CZELVDownloaderDlg::TransferEnded(int j, int nResult) {
         static_cast<ULONGLONG>(info.dwStartRange) + info.dwWrittenBytes.load() == ullEnd;
     if (info.nFault != DL_FAULT_NONE)
         m_logFile.WriteLogFormat(LOG_ERROR, "**Connection%d : %s", j, FaultText(info.nFault));
-    if (bComplete && (nResult == CURLE_OK || info.nFault == DL_FAULT_OVERRUN ||
-                      info.nFault == DL_FAULT_RANGES_IGNORED)) {
+    if (bComplete && (nResult == CURLE_OK || info.nFault == DL_FAULT_OVERRUN)) {
         m_logFile.WriteLogFormat(LOG_INFO, "**Connection%d : Succeeded to complete task.", j);
         return TRUE;
     }
