@@ -10,6 +10,7 @@
 #include "platform/lasterror.h"
 #include "platform/messages.h"
 #include "platform/window_model.h"
+#include "platform/window_ops.h"
 
 namespace platform {
 

@@ -9,6 +9,7 @@
 #include "platform/messages.h"
 #include "platform/qt_view_widgets.h"
 #include "platform/resources.h"
+#include "platform/window_ops.h"
 
 namespace platform {
 
