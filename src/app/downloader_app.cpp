@@ -5,6 +5,7 @@
 #include "platform/messages.h"
 #include "platform/resources.h"
 #include "platform/sync.h"
+#include "platform/window_ops.h"
 
 BEGIN_MESSAGE_MAP(CZELVDownloaderApp, CWinApp)
 ON_COMMAND(ID_HELP, &CWinApp::OnHelp)

@@ -1,6 +1,7 @@
 #include "platform/controls.h"
 
 #include "platform/exceptions.h"
+#include "platform/window_ops.h"
 
 namespace {
 

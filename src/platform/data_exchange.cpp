@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/window_ops.h"
 #include "platform/wnd.h"
 
 BOOL CNotSupportedException::GetErrorMessage(LPSTR buffer, UINT maxChars, UINT*) const {

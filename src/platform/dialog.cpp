@@ -7,6 +7,7 @@
 #include "platform/resources.h"
 #include "platform/ui_queue.h"
 #include "platform/window_model.h"
+#include "platform/window_ops.h"
 
 IMPLEMENT_DYNAMIC(CDialog, CWnd)
 

@@ -7,6 +7,7 @@
 #include "platform/messages.h"
 #include "platform/qt_view.h"
 #include "platform/window_model.h"
+#include "platform/window_ops.h"
 
 namespace platform {
 

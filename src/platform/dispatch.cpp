@@ -9,8 +9,10 @@
 #include "platform/control_messages.h"
 #include "platform/exceptions.h"
 #include "platform/lasterror.h"
+#include "platform/message_box.h"
 #include "platform/user_input.h"
 #include "platform/window_model.h"
+#include "platform/window_ops.h"
 #include "platform/wnd.h"
 
 namespace platform {

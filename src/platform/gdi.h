@@ -150,7 +150,11 @@ int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
 // PATINVERT) on w x h pixels; pixels outside the source's picture are left as they are.
 BOOL BitBlt(HDC dest, int x, int y, int w, int h, HDC src, int sx, int sy, DWORD rop);
 BOOL PatBlt(HDC dc, int x, int y, int w, int h, DWORD rop);
-// Draws the icon at the system icon size (SM_CXICON x SM_CYICON), blended by its alpha.
+// Draws the icon at the system icon size (SM_CXICON x SM_CYICON), blended by its alpha. A handle
+// that is no icon: FALSE with ERROR_INVALID_CURSOR_HANDLE.
+#ifndef ERROR_INVALID_CURSOR_HANDLE
+#define ERROR_INVALID_CURSOR_HANDLE 1402L
+#endif
 BOOL DrawIcon(HDC dc, int x, int y, HICON icon);
 // UTF-8 text in the DC's font and text colour; OPAQUE fills the text's cell with the
 // background colour first. Needs the user interface (fonts); FALSE without it.

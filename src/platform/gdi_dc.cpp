@@ -7,9 +7,11 @@
 #include "platform/dispatch.h"
 #include "platform/drawing_hooks.h"
 #include "platform/gdi_internal.h"
+#include "platform/handle_table.h"
 #include "platform/lasterror.h"
 #include "platform/messages.h"
 #include "platform/window_model.h"
+#include "platform/window_ops.h"
 
 namespace platform {
 
@@ -25,8 +27,6 @@ struct DcRecord {
 struct DcTable {
     std::mutex mutex;
     std::unordered_map<uintptr_t, std::unique_ptr<DcRecord>> dcs;
-    // Far from the GDI object handles, so that one is never taken for the other.
-    uintptr_t next = 0x40000000;
 
     DcRecord* Find(HDC dc) {
         auto it = dcs.find(reinterpret_cast<uintptr_t>(dc));
@@ -45,12 +45,12 @@ HDC NewDc(DcState state, HBITMAP bitmapHandle) {
     record->bitmapHandle = bitmapHandle;
     DcTable& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
-    t.next += 4;
-    HDC dc = reinterpret_cast<HDC>(t.next);
+    const uintptr_t value = NewHandleNumber(HandleKind::DeviceContext);
+    HDC dc = reinterpret_cast<HDC>(value);
     if (record->state.bitmap && !record->state.bitmap->stock()) {
         record->state.bitmap->selectedInto = dc;
     }
-    t.dcs.emplace(t.next, std::move(record));
+    t.dcs.emplace(value, std::move(record));
     return dc;
 }
 

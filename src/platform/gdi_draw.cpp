@@ -9,6 +9,7 @@
 #include "platform/messages.h"
 #include "platform/qt_view_widgets.h"
 #include "platform/resources.h"
+#include "platform/window_ops.h"
 
 namespace platform {
 
@@ -203,7 +204,7 @@ BOOL PatBlt(HDC dc, int x, int y, int w, int h, DWORD rop) {
 BOOL DrawIcon(HDC dc, int x, int y, HICON icon) {
     const std::vector<platform::IconImage>* images = platform::IconImages(icon);
     if (images == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_CURSOR_HANDLE);
         return FALSE;
     }
     platform::Surface s;

@@ -8,7 +8,7 @@ namespace platform {
 namespace {
 SharedHandleTable<GdiObject>& table() {
     // Outlives every static destructor that might delete handles.
-    static auto* t = new SharedHandleTable<GdiObject>(0x4004);
+    static auto* t = new SharedHandleTable<GdiObject>(HandleKind::Gdi);
     return *t;
 }
 }  // namespace

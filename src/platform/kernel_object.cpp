@@ -9,7 +9,7 @@ namespace platform {
 namespace {
 SharedHandleTable<KernelObject>& Table() {
     // Lives until exit, after every thread.
-    static auto* table = new SharedHandleTable<KernelObject>(0x1000);
+    static auto* table = new SharedHandleTable<KernelObject>(HandleKind::Kernel);
     return *table;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/lasterror.h"
+#include "platform/message_box.h"
 #include "platform/messages.h"
 #include "platform/qt_view.h"
 #include "platform/test_seams.h"

@@ -21,7 +21,9 @@
 
 #include "platform/lasterror.h"
 #include "platform/path.h"
-#include "platform/shell.h"
+#include "platform/process.h"
+#include "platform/process_internal.h"
+#include "platform/textconv_internal.h"
 
 extern char** environ;
 

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/handle_table.h"
 #include "platform/registry_store.h"
 
 namespace {
@@ -22,11 +23,10 @@ struct OpenKey {
 };
 
 // Key handles are keys into one table, so a closed or made-up handle is refused, never
-// followed. Their values lie apart from the kernel's handles, so mixing them up fails too.
+// followed.
 struct KeyTable {
     std::mutex lock;
     std::unordered_map<uintptr_t, OpenKey> keys;
-    uintptr_t next = 0x10000000;
 };
 
 KeyTable& Keys() {
@@ -62,8 +62,7 @@ bool Lookup(HKEY key, OpenKey* found) {
 HKEY AddKey(const RegistryKeyRef& ref, REGSAM desired) {
     KeyTable& table = Keys();
     std::lock_guard<std::mutex> guard(table.lock);
-    const uintptr_t value = table.next;
-    table.next += 4;
+    const uintptr_t value = platform::NewHandleNumber(platform::HandleKind::RegistryKey);
     table.keys.emplace(value, OpenKey{ref, desired & MAXIMUM_ALLOWED ? KEY_ALL_ACCESS : desired});
     return reinterpret_cast<HKEY>(value);
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/textconv_internal.h"
+
 namespace platform::res {
 namespace {
 
@@ -51,7 +53,7 @@ class Reader {
                 break;
             units.push_back(static_cast<char16_t>(unit));
         }
-        return ok_ ? Utf8(units) : std::string();
+        return ok_ ? Utf8FromUtf16(units) : std::string();
     }
 
     // The sz_Or_Ord field of templates: 0x0000 nothing, 0xFFFF and an ordinal, or a text.
@@ -83,37 +85,6 @@ class Reader {
         if (isOrdinal)
             out = "#" + std::to_string(ordinal);
         return true;
-    }
-
-    static std::string Utf8(const std::u16string& units) {
-        std::string out;
-        out.reserve(units.size());
-        for (size_t i = 0; i < units.size(); ++i) {
-            uint32_t cp = units[i];
-            if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-                units[i + 1] <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-                ++i;
-            } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-                cp = 0xFFFD;  // a lone surrogate
-            }
-            if (cp < 0x80) {
-                out += static_cast<char>(cp);
-            } else if (cp < 0x800) {
-                out += static_cast<char>(0xC0 | (cp >> 6));
-                out += static_cast<char>(0x80 | (cp & 0x3F));
-            } else if (cp < 0x10000) {
-                out += static_cast<char>(0xE0 | (cp >> 12));
-                out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-                out += static_cast<char>(0x80 | (cp & 0x3F));
-            } else {
-                out += static_cast<char>(0xF0 | (cp >> 18));
-                out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-                out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-                out += static_cast<char>(0x80 | (cp & 0x3F));
-            }
-        }
-        return out;
     }
 
   private:
@@ -357,7 +328,7 @@ std::optional<std::string> StringFromBlock(const uint8_t* data, size_t size, uns
     }
     if (!in.ok())
         return std::nullopt;
-    return Reader::Utf8(units);
+    return Utf8FromUtf16(units);
 }
 
 std::optional<std::vector<GroupIconItem>> ParseGroupIcon(const uint8_t* data, size_t size) {

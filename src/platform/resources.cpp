@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/cstring.h"
+#include "platform/handle_table.h"
 #include "platform/lasterror.h"
 #include "platform/path.h"
 #include "platform/res_parser.h"
@@ -39,15 +40,11 @@ struct Module {
     }
 };
 
-// Handles are numbers, never addresses, so a stale one cannot reach freed memory; they are
-// spaced like pointers and kept above the range of MAKEINTRESOURCE values.
+// Handles are numbers, never addresses, so a stale one cannot reach freed memory.
 struct Registry {
     std::mutex mutex;
     std::map<HMODULE, std::shared_ptr<Module>> modules;
     std::map<HICON, std::shared_ptr<Icon>> icons;
-    uintptr_t next = 0x10000;
-
-    uintptr_t NewNumber() { return next += 16; }
 };
 
 Registry& registry() {
@@ -162,7 +159,7 @@ HMODULE Register(std::shared_ptr<Module> module) {
             }
         }
     }
-    auto handle = reinterpret_cast<HMODULE>(r.NewNumber());
+    auto handle = reinterpret_cast<HMODULE>(NewHandleNumber(HandleKind::Module));
     r.modules.emplace(handle, std::move(module));
     return handle;
 }
@@ -341,7 +338,7 @@ HICON LoadIconA(HINSTANCE handle, LPCSTR name) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    auto result = reinterpret_cast<HICON>(r.NewNumber());
+    auto result = reinterpret_cast<HICON>(platform::NewHandleNumber(platform::HandleKind::Icon));
     r.icons.emplace(result, std::move(icon));
     module->icons.emplace(cacheKey, result);
     return result;

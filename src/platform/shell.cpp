@@ -11,7 +11,10 @@
 
 #include "platform/lasterror.h"
 #include "platform/path.h"
+#include "platform/process_internal.h"
 #include "platform/shell.h"
+#include "platform/test_seams.h"
+#include "platform/textconv_internal.h"
 #include "platform/xdg.h"
 
 namespace {
@@ -19,7 +22,7 @@ namespace {
 // Any value above 32 tells a start from a failure.
 const HINSTANCE kStarted = reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
 
-class DesktopStarter : public platform::ProgramStarter {
+class DesktopStarter : public platform::testing::ProgramStarter {
   public:
     DWORD OpenDocument(const std::string& target,
                        std::shared_ptr<platform::KernelObject>* process) override {
@@ -55,10 +58,10 @@ class DesktopStarter : public platform::ProgramStarter {
 };
 
 DesktopStarter g_desktopStarter;
-std::atomic<platform::ProgramStarter*> g_starter{nullptr};
+std::atomic<platform::testing::ProgramStarter*> g_starter{nullptr};
 
-platform::ProgramStarter& Starter() {
-    platform::ProgramStarter* starter = g_starter.load();
+platform::testing::ProgramStarter& Starter() {
+    platform::testing::ProgramStarter* starter = g_starter.load();
     return starter ? *starter : g_desktopStarter;
 }
 
@@ -191,16 +194,9 @@ std::string DesktopFromUserDirs(const std::string& file, const std::string& home
     return found;
 }
 
-}  // namespace
-
-namespace platform {
-
-void SetProgramStarter(ProgramStarter* starter) {
-    g_starter.store(starter);
-}
-
+// The desktop folder, native, without a trailing '/'.
 std::string DesktopFolder() {
-    const std::string home = HomeFolder();
+    const std::string home = platform::HomeFolder();
     const char* configured = std::getenv("XDG_CONFIG_HOME");
     const std::string config =
         configured && configured[0] == '/' ? std::string(configured) : home + "/.config";
@@ -212,7 +208,15 @@ std::string DesktopFolder() {
     return desktop;
 }
 
-}  // namespace platform
+}  // namespace
+
+namespace platform::testing {
+
+void SetProgramStarter(ProgramStarter* starter) {
+    g_starter.store(starter);
+}
+
+}  // namespace platform::testing
 
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
     if (info == nullptr || info->cbSize != sizeof(SHELLEXECUTEINFOW)) {
@@ -256,7 +260,7 @@ BOOL SHGetSpecialFolderPathA(HWND hwnd, LPSTR path, int csidl, BOOL create) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const std::string native = platform::DesktopFolder();
+    const std::string native = DesktopFolder();
     const std::string windows = platform::ToWindowsPath(native);
     if (windows.size() >= MAX_PATH) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);

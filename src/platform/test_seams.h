@@ -9,13 +9,17 @@
 //   rules apply as for a person: the model changes first, a disabled or hidden control (by the
 //   model) takes nothing.
 // - Dialogs can be run from a template built in code.
+// - A ProgramStarter records what the shell would start; an IdentitySource stands for the user
+//   the process runs as.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/kernel_object.h"
 #include "platform/messages.h"
 #include "platform/resources.h"
 
@@ -154,5 +158,34 @@ HWND InnermostModalDialog();
 // normally (a setting that cannot be read, or one that grows between the size query and the
 // real one); an error of 0 lets it answer normally again.
 void FailInternetQueries(DWORD error, int callsFirst = 0);
+
+// What the shell hands to the desktop.
+class ProgramStarter {
+  public:
+    virtual ~ProgramStarter() = default;
+    // Opens a URL, or a document or folder (absolute native path), with the default handler.
+    virtual DWORD OpenDocument(const std::string& target,
+                               std::shared_ptr<KernelObject>* process) = 0;
+    // Starts `program` (absolute native path) as administrator, detached.
+    virtual DWORD StartElevated(const std::string& program,
+                                const std::vector<std::string>& arguments,
+                                const std::string& folder,
+                                std::shared_ptr<KernelObject>* process) = 0;
+};
+// nullptr restores the desktop's own: xdg-open and pkexec, found in PATH.
+void SetProgramStarter(ProgramStarter* starter);
+
+// Who the process runs as, for the token.
+struct ProcessIdentity {
+    unsigned effectiveUid = 0;
+    std::vector<std::string> groups;  // group names; the real source lists the admin groups held
+};
+class IdentitySource {
+  public:
+    virtual ~IdentitySource() = default;
+    virtual ProcessIdentity Current() = 0;
+};
+// nullptr restores the real identity.
+void SetIdentitySource(IdentitySource* source);
 
 }  // namespace platform::testing

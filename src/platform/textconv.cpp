@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "platform/lasterror.h"
-#include "platform/shell.h"
+#include "platform/textconv.h"
+#include "platform/textconv_internal.h"
 
 namespace {
 
@@ -227,6 +228,23 @@ std::wstring WideFromUtf8(const char* text, size_t length) {
     std::wstring out;
     if (text)
         Decode(text, length, false, out);
+    return out;
+}
+
+std::string Utf8FromUtf16(const std::u16string& units) {
+    std::string out;
+    out.reserve(units.size());
+    for (size_t i = 0; i < units.size(); ++i) {
+        char32_t c = units[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            ++i;
+        } else if (!IsValidCodePoint(c)) {
+            c = kReplacement;  // a lone surrogate
+        }
+        EncodeOne(c, out);
+    }
     return out;
 }
 

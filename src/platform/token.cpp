@@ -1,7 +1,6 @@
-// GetVersionExA, OpenProcessToken and GetTokenInformation. The elevation type answers the one
+// OpenProcessToken and GetTokenInformation. The elevation type answers the one
 // question the application asks: would an administrator's start need the elevation prompt?
 #include <grp.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,8 +9,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/kernel_object.h"
 #include "platform/lasterror.h"
-#include "platform/shell.h"
+#include "platform/test_seams.h"
+#include "platform/token.h"
 
 namespace {
 
@@ -49,10 +50,10 @@ bool GroupId(const char* name, gid_t* gid) {
     }
 }
 
-class RealIdentity : public platform::IdentitySource {
+class RealIdentity : public platform::testing::IdentitySource {
   public:
-    platform::ProcessIdentity Current() override {
-        platform::ProcessIdentity identity;
+    platform::testing::ProcessIdentity Current() override {
+        platform::testing::ProcessIdentity identity;
         identity.effectiveUid = geteuid();
         for (const char* name : kAdminGroups) {
             gid_t gid = 0;
@@ -64,25 +65,25 @@ class RealIdentity : public platform::IdentitySource {
 };
 
 RealIdentity g_realIdentity;
-std::atomic<platform::IdentitySource*> g_identity{nullptr};
+std::atomic<platform::testing::IdentitySource*> g_identity{nullptr};
 
-platform::IdentitySource& Identity() {
-    platform::IdentitySource* source = g_identity.load();
+platform::testing::IdentitySource& Identity() {
+    platform::testing::IdentitySource* source = g_identity.load();
     return source ? *source : g_realIdentity;
 }
 
 class TokenObject : public platform::KernelObject {
   public:
-    TokenObject(DWORD access, platform::ProcessIdentity identity)
+    TokenObject(DWORD access, platform::testing::ProcessIdentity identity)
         : access_(access), identity_(std::move(identity)) {}
     // A token is nothing to wait for.
     bool WaitFor(DWORD) override { return false; }
     DWORD access() const { return access_; }
-    const platform::ProcessIdentity& identity() const { return identity_; }
+    const platform::testing::ProcessIdentity& identity() const { return identity_; }
 
   private:
     const DWORD access_;
-    const platform::ProcessIdentity identity_;
+    const platform::testing::ProcessIdentity identity_;
 };
 
 // Writes a fixed-size answer with the Windows size protocol.
@@ -102,24 +103,7 @@ BOOL Answer(const T& value, LPVOID info, DWORD length, PDWORD returnLength) {
     return TRUE;
 }
 
-DWORD KernelBuild() {
-    utsname name{};
-    if (uname(&name) != 0)
-        return 0;
-    unsigned major = 0, minor = 0, patch = 0;
-    std::sscanf(name.release, "%u.%u.%u", &major, &minor, &patch);
-    return (major << 16) + (std::min(minor, 255u) << 8) + std::min(patch, 255u);
-}
-
-}  // namespace
-
-namespace platform {
-
-void SetIdentitySource(IdentitySource* source) {
-    g_identity.store(source);
-}
-
-TOKEN_ELEVATION_TYPE ElevationTypeOf(const ProcessIdentity& identity) {
+TOKEN_ELEVATION_TYPE ElevationTypeOf(const platform::testing::ProcessIdentity& identity) {
     if (identity.effectiveUid == 0)
         return TokenElevationTypeFull;
     for (const std::string& group : identity.groups) {
@@ -131,33 +115,15 @@ TOKEN_ELEVATION_TYPE ElevationTypeOf(const ProcessIdentity& identity) {
     return TokenElevationTypeDefault;
 }
 
-}  // namespace platform
+}  // namespace
 
-BOOL GetVersionExA(LPOSVERSIONINFOA info) {
-    if (info == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const DWORD size = info->dwOSVersionInfoSize;
-    if (size != sizeof(OSVERSIONINFOA) && size != sizeof(OSVERSIONINFOEXA)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    info->dwMajorVersion = 6;
-    info->dwMinorVersion = 1;
-    info->dwBuildNumber = KernelBuild();
-    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
-    std::memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
-    if (size == sizeof(OSVERSIONINFOEXA)) {
-        auto* ex = reinterpret_cast<LPOSVERSIONINFOEXA>(info);
-        ex->wServicePackMajor = 0;
-        ex->wServicePackMinor = 0;
-        ex->wSuiteMask = 0;
-        ex->wProductType = VER_NT_WORKSTATION;
-        ex->wReserved = 0;
-    }
-    return TRUE;
+namespace platform::testing {
+
+void SetIdentitySource(IdentitySource* source) {
+    g_identity.store(source);
 }
+
+}  // namespace platform::testing
 
 BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
     if (token == nullptr) {
@@ -186,7 +152,7 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls, LPVOID info,
     }
     switch (cls) {
         case TokenElevationType: {
-            const TOKEN_ELEVATION_TYPE type = platform::ElevationTypeOf(object->identity());
+            const TOKEN_ELEVATION_TYPE type = ElevationTypeOf(object->identity());
             return Answer(static_cast<DWORD>(type), info, length, returnLength);
         }
         case TokenElevation: {

@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/handle_table.h"
+
 namespace platform {
 
 namespace {
@@ -33,7 +35,6 @@ uintptr_t Key(HWND hwnd) {
 struct Model {
     std::mutex mutex;
     std::unordered_map<uintptr_t, std::unique_ptr<Record>> windows;
-    uintptr_t next = 0x10000;
     std::unordered_set<uintptr_t> changed;
     std::vector<HWND> destroyed;
     std::unordered_set<uintptr_t> repainted;
@@ -129,8 +130,7 @@ HWND CreateModelWindow(const WindowState& initial) {
             if (parent == nullptr)
                 return nullptr;
         }
-        m.next += 2;
-        hwnd = reinterpret_cast<HWND>(m.next);
+        hwnd = reinterpret_cast<HWND>(NewHandleNumber(HandleKind::Window));
         auto record = std::make_unique<Record>();
         record->state = initial;
         record->state.hwnd = hwnd;

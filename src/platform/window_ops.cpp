@@ -8,6 +8,7 @@
 #include "platform/qt_view.h"
 #include "platform/ui_queue.h"
 #include "platform/window_model.h"
+#include "platform/window_ops.h"
 
 using platform::WindowState;
 

@@ -9,7 +9,9 @@
 #include "platform/data_exchange.h"
 #include "platform/dispatch.h"
 #include "platform/font.h"
+#include "platform/message_box.h"
 #include "platform/window_model.h"
+#include "platform/window_ops.h"
 
 namespace {
 

@@ -15,8 +15,10 @@
 
 #include "platform/cstring.h"
 #include "platform/geometry.h"
+#include "platform/message_box.h"
 #include "platform/message_map.h"
 #include "platform/messages.h"
+#include "platform/window_ops.h"
 
 class CFont;
 class CRgn;

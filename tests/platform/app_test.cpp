@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/message_box.h"
 #include "platform/messages.h"
 #include "platform/ui_queue.h"
+#include "platform/window_ops.h"
 #include "window_test_support.h"
 
 namespace {

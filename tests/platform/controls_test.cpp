@@ -6,6 +6,7 @@
 
 #include "platform/exceptions.h"
 #include "platform/window_model.h"
+#include "platform/window_ops.h"
 
 namespace {
 

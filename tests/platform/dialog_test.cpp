@@ -4,6 +4,7 @@
 
 #include "platform/qt_view.h"
 #include "platform/user_input.h"
+#include "platform/window_ops.h"
 #include "window_test_support.h"
 
 namespace {

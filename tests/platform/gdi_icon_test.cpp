@@ -6,6 +6,7 @@
 #include "platform/gdi.h"
 #include "platform/messages.h"
 #include "platform/resources.h"
+#include "platform/window_ops.h"
 #include "res_builder.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <thread>
 
+#include "platform/message_box.h"
 #include "platform/messages.h"
 #include "platform/sync.h"
 #include "window_test_support.h"

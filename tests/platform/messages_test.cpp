@@ -1,4 +1,5 @@
 #include "platform/messages.h"
+#include "platform/message_box.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include "platform/exceptions.h"
 #include "platform/lasterror.h"
 #include "platform/sync.h"
+#include "platform/window_ops.h"
 #include "window_test_support.h"
 
 namespace {

@@ -11,8 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/sandbox.h"
+#include "platform/kernel_object.h"
 #include "platform/lasterror.h"
-#include "platform/shell.h"
+#include "platform/process.h"
+#include "platform/process_internal.h"
+#include "platform/textconv_internal.h"
 
 namespace {
 

@@ -10,8 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/sandbox.h"
+#include "platform/kernel_object.h"
 #include "platform/lasterror.h"
 #include "platform/shell.h"
+#include "platform/test_seams.h"
+#include "platform/textconv_internal.h"
 
 namespace {
 
@@ -31,7 +34,7 @@ class FakeProcess : public platform::KernelObject {
 };
 
 // Records what the shell would hand to the desktop.
-class RecordingStarter : public platform::ProgramStarter {
+class RecordingStarter : public platform::testing::ProgramStarter {
   public:
     struct Call {
         std::string kind;
@@ -40,8 +43,8 @@ class RecordingStarter : public platform::ProgramStarter {
         std::string folder;
     };
 
-    RecordingStarter() { platform::SetProgramStarter(this); }
-    ~RecordingStarter() override { platform::SetProgramStarter(nullptr); }
+    RecordingStarter() { platform::testing::SetProgramStarter(this); }
+    ~RecordingStarter() override { platform::testing::SetProgramStarter(nullptr); }
 
     DWORD OpenDocument(const std::string& target,
                        std::shared_ptr<platform::KernelObject>* process) override {

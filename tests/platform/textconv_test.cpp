@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/lasterror.h"
-#include "platform/shell.h"
+#include "platform/textconv.h"
 
 namespace {
 

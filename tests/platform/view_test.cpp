@@ -10,6 +10,7 @@
 #include "platform/font.h"
 #include "platform/res_builder.h"
 #include "platform/window_model.h"
+#include "platform/window_ops.h"
 #include "window_test_support.h"
 
 namespace {

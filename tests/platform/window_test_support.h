@@ -17,6 +17,7 @@
 #include "platform/resources.h"
 #include "platform/test_seams.h"
 #include "platform/window_model.h"
+#include "platform/window_ops.h"
 
 namespace wintest {
 
