@@ -388,6 +388,14 @@ TEST_F(PaintingTest, TheViewShowsTheLinkAndListTextsInBlueOnWhite) {
         const Case cases[] = {{IDC_STATIC_PROXY_LINK, true}, {IDC_LIST_GUIDE, true},
                               {IDC_LIST_FAQ, true},          {IDC_STATIC_TITLE, false},
                               {IDC_STATIC_PRODUCT, false},   {IDC_STATIC_TIPS_TITLE, false}};
+        // The view lays the lists' entries out after a delay of its own.
+        ASSERT_TRUE(platform::testing::PumpUntil(
+            [&] {
+                return InspectView(dlg.m_lbGuide.m_hWnd).items.size() == 1 &&
+                       InspectView(dlg.m_lbFAQ.m_hWnd).items.size() == 1;
+            },
+            2000));
+        PumpFor(50);
         const Picture shot = Grab(dlg.m_hWnd);
         for (const Case& c : cases) {
             SCOPED_TRACE(c.id);
