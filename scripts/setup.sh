@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    libcurl4-openssl-dev libssl-dev openssl libsqlite3-dev
+    libcurl4-openssl-dev libssl-dev openssl libsqlite3-dev zlib1g-dev
     qt6-base-dev libgl-dev fonts-dejavu-core
     binutils-mingw-w64-i686
     clang-format coreutils python3

@@ -6,7 +6,11 @@
 #include "log/md5_checksum.h"
 #include "platform/clock.h"
 #include "platform/folders.h"
+#include "platform/process.h"
 #include "platform/shell.h"
+#include "platform/textconv.h"
+#include "platform/token.h"
+#include "platform/version.h"
 #include "platform/sync.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The top-level widget of a dialog: title from the window's text, icon from WM_SETICON, the
 // backing image over the palette's background, Enter / Esc / the close box handed to
 // user_input.h, and moving the window by a press on its client area when the dialog's hit test
-// answers HTCAPTION.
+// answers HTCAPTION (the window system's move, or the view's own where there is none).
 #include <QApplication>
 #include <QCloseEvent>
 #include <QIcon>
@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QWindow>
 #include <cstring>
 
 #include "platform/dispatch.h"
@@ -144,14 +145,25 @@ class DialogItem : public QWidget, public ViewItem {
         QPoint global = e->globalPosition().toPoint();
         LRESULT hit = DeliverMessage(hwnd_, WM_NCHITTEST, 0, MAKELPARAM(global.x(), global.y()));
         if (hit == HTCAPTION) {
-            dragging_ = true;
+            // The window system's own move where it has one (it knows the desktop's edges and
+            // rules); a press it never saw, or a platform without it (offscreen), moves the
+            // window by the drag here.
+            QWindow* window = windowHandle();
+            bool systemMove = e->spontaneous() && window != nullptr && window->startSystemMove();
+            dragging_ = !systemMove;
             grabOffset_ = global - pos();
         }
         e->accept();
     }
     void mouseMoveEvent(QMouseEvent* e) override {
-        if (dragging_)
-            move(e->globalPosition().toPoint() - grabOffset_);
+        if (!dragging_)
+            return;
+        // A release that went elsewhere ends the drag too.
+        if (!(e->buttons() & Qt::LeftButton)) {
+            dragging_ = false;
+            return;
+        }
+        move(e->globalPosition().toPoint() - grabOffset_);
     }
     void mouseReleaseEvent(QMouseEvent* e) override {
         if (dragging_ && e->button() == Qt::LeftButton)

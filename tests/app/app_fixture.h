@@ -19,8 +19,11 @@ namespace apptest {
 class TestDlg : public CZELVDownloaderDlg {
   public:
     using CZELVDownloaderDlg::m_arrProductMD5;
+    using CZELVDownloaderDlg::m_arrFAQURL;
+    using CZELVDownloaderDlg::m_arrGuideURL;
     using CZELVDownloaderDlg::m_arrProductURL;
     using CZELVDownloaderDlg::m_bRangesByte;
+    using CZELVDownloaderDlg::m_brBkgnd;
     using CZELVDownloaderDlg::m_cbProduct;
     using CZELVDownloaderDlg::m_hEvent;
     using CZELVDownloaderDlg::m_hIcon;
@@ -36,6 +39,7 @@ class TestDlg : public CZELVDownloaderDlg {
     using CZELVDownloaderDlg::m_nStatus;
     using CZELVDownloaderDlg::m_pDLInfo;
     using CZELVDownloaderDlg::m_progress;
+    using CZELVDownloaderDlg::m_strCurDir;
     using CZELVDownloaderDlg::m_strDLFullName;
     using CZELVDownloaderDlg::m_strLogDir;
     using CZELVDownloaderDlg::m_strProxy;

@@ -1,0 +1,228 @@
+// Whole downloads through the engine, driven as the main button drives it, against the
+// in-process fault server: a correct server gives a byte-exact file over 1 to 12 connections;
+// a misbehaving one gives either a correct file or a reported failure, never a wrong file
+// shown as done.
+#include <gtest/gtest.h>
+
+#include "app/dl_info.h"
+#include "engine_fixture.h"
+#include "fixtures/fault_server.h"
+#include "platform/clock.h"
+#include "platform/registry.h"
+#include "platform/test_seams.h"
+
+namespace apptest {
+namespace {
+
+using fixtures::Fault;
+
+// Every click of the main button comes a second after the previous one, so the automatic
+// resume of a fast drop is never taken for a double click.
+class SpacedTicks : public platform::TickSource {
+  public:
+    DWORD Now() override { return 1000000u + 1000u * ++calls_; }
+
+  private:
+    DWORD calls_ = 0;
+};
+
+class DownloadTest : public EngineTest {
+  protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        platform::SetTickSource(&ticks_);
+        bytes_ = fixtures::PatternBytes(kSize, 7);
+        server_.AddFile("/setup.exe", bytes_);
+    }
+    void TearDown() override {
+        platform::SetTickSource(nullptr);
+        EngineTest::TearDown();
+    }
+    std::string Url() const { return server_.Url("/setup.exe"); }
+    static bool StoreEmpty() {
+        HKEY key = nullptr;
+        const bool missing = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvantis\\Downloader",
+                                           0, KEY_READ, &key) != ERROR_SUCCESS;
+        if (!missing)
+            RegCloseKey(key);
+        return missing;
+    }
+    // Starts with the main button and pumps until the download has settled.
+    void Download(TestDlg& dlg, int split) {
+        Prepare(dlg, Url(), split, Md5Of(bytes_));
+        dlg.OnBnClickedAction();
+        EXPECT_TRUE(WaitSettled(dlg, 60000));
+    }
+    std::vector<std::string> BoxTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& box : responder_.boxes())
+            texts.push_back(box.text);
+        return texts;
+    }
+
+    static constexpr size_t kSize = 1048576 + 3;  // no split divides it
+    SpacedTicks ticks_;
+    fixtures::FaultServer server_;
+    std::string bytes_;
+};
+
+TEST_F(DownloadTest, TheHeaderRequestAcceptsOnly200AndASizeTheDownloadCanHold) {
+    struct Case {
+        const char* why;
+        std::vector<Fault> faults;
+        bool passes;
+        DWORD size;
+        BOOL ranges;
+        UINT boxText;  // 0: no box
+    };
+    const Case cases[] = {
+        {"a plain answer", {}, true, kSize, TRUE, 0},
+        {"no byte ranges", {Fault::NoAcceptRanges()}, true, kSize, FALSE, 0},
+        {"ranges none", {Fault::AcceptRangesNone()}, true, kSize, FALSE, 0},
+        {"no size", {Fault::NoContentLength()}, true, 0, TRUE, 0},
+        {"a redirect is not followed", {Fault::HeadStatus(301, "/elsewhere")}, false, 0, 0, 0},
+        {"not found", {Fault::HeadStatus(404)}, false, 0, 0, 0},
+        {"server error", {Fault::HeadStatus(500)}, false, 0, 0, 0},
+        {"beyond 2 GiB", {Fault::LyingLength(0x80000001ll)}, false, 0, 0, IDS_FILE_TOO_LARGE},
+        {"beyond 4 GiB", {Fault::LyingLength(0x100000005ll)}, false, 0, 0, IDS_FILE_TOO_LARGE},
+        {"never answered", {Fault::NeverAnswer()}, false, 0, 0, IDS_DOWNLOAD_FAILED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        server_.ClearFaults("/setup.exe");
+        for (const Fault& f : c.faults)
+            server_.AddFault("/setup.exe", f);
+        const size_t boxesBefore = responder_.boxes().size();
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            Prepare(dlg, Url());
+            dlg.m_nHeaderTimeout = 2;
+            dlg.m_nServerFileSize = 77;
+            dlg.m_bRangesByte = TRUE;
+            EXPECT_EQ(c.passes, dlg.CheckHTTPHeader() != FALSE);
+            if (c.passes) {
+                EXPECT_EQ(c.size, dlg.m_nServerFileSize);
+                EXPECT_EQ(c.ranges, dlg.m_bRangesByte.load());
+            } else {
+                EXPECT_EQ(77u, dlg.m_nServerFileSize) << "a failed probe changes nothing";
+            }
+        }));
+        const auto boxes = responder_.boxes();
+        if (c.boxText == 0) {
+            EXPECT_EQ(boxesBefore, boxes.size());
+        } else {
+            ASSERT_EQ(boxesBefore + 1, boxes.size());
+            EXPECT_EQ(FormatText(c.boxText, Url().c_str()).GetString(), boxes.back().text);
+            EXPECT_EQ(Res(IDS_ERROR_CAPTION), boxes.back().caption);
+        }
+    }
+}
+
+TEST_F(DownloadTest, ACorrectServerGivesTheExactFileOverEverySplit) {
+    for (int split : {1, 4, 12}) {
+        SCOPED_TRACE(split);
+        std::remove(target_.c_str());
+        const size_t requestsBefore = server_.Requests().size();
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            Download(dlg, split);
+            EXPECT_EQ(CZELVDownloaderDlg::STATUS_FINISHED, dlg.m_nStatus.load());
+            EXPECT_EQ(nullptr, dlg.m_pDLInfo);
+            EXPECT_EQ(Res(IDS_DOWNLOAD_VERIFIED), dlg.Text(IDC_STATIC_STATUS));
+        }));
+        EXPECT_TRUE(TargetBytes() == bytes_);
+        EXPECT_TRUE(StoreEmpty()) << "the saved state goes at completion";
+        const auto requests = server_.Requests();
+        int ranged = 0;
+        for (size_t i = requestsBefore; i < requests.size(); ++i)
+            ranged += requests[i].method == "GET" && !requests[i].range.empty();
+        EXPECT_EQ(split, ranged) << "one ranged request per connection";
+    }
+}
+
+TEST_F(DownloadTest, AMisbehavingServerGivesACorrectFileOrAReportedFailure) {
+    enum Outcome { kCorrect, kReported };
+    struct Case {
+        const char* why;
+        std::vector<Fault> faults;
+        Outcome outcome;
+        const char* logged;  // a line that names what happened
+        bool stall = false;
+    };
+    const Case cases[] = {
+        {"ranges announced but ignored", {Fault::IgnoreRange()}, kCorrect,
+         "The server ignores byte ranges: one connection from now on"},
+        {"Content-Range before the position", {Fault::ShiftStart(-100)}, kCorrect, ""},
+        {"Content-Range after the position", {Fault::ShiftStart(100)}, kReported,
+         "Content-Range starts after the position asked for"},
+        {"another total in Content-Range", {Fault::WrongTotal(kSize + 10)}, kReported,
+         "names another file size"},
+        {"more than asked, claimed as asked", {Fault::ExtraClaimAsked(4096)}, kCorrect,
+         "the server sent more than the range"},
+        {"more than asked, claimed honestly", {Fault::ExtraClaimHonest(4096)}, kCorrect, ""},
+        {"garbage after the end of the file", {Fault::GarbageAfterEnd(4096)}, kCorrect, ""},
+        {"fewer bytes, always", {Fault::ShortBody(100)}, kReported,
+         "the server ended the answer with"},
+        {"fewer bytes, twice", {Fault::ShortBody(100).Times(2)}, kCorrect,
+         "the server ended the answer with"},
+        {"a probe that claims more", {Fault::LyingLength(kSize + 1000)}, kReported,
+         "names another file size"},
+        {"a probe that claims less", {Fault::LyingLength(kSize - 1000)}, kReported,
+         "names another file size"},
+        {"drops on the first four connections", {Fault::DropAfter(20000).Times(4)}, kCorrect,
+         "Detect this download process is dropped!!"},
+        {"drops on every connection", {Fault::DropAfter(20000)}, kReported,
+         "Detect this download process is dropped!!"},
+        {"a stall that the watchdog restarts", {Fault::StallAfter(30000).Times(4)}, kCorrect,
+         "File size not changed over 60 seconds", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        server_.ClearFaults("/setup.exe");
+        for (const Fault& f : c.faults)
+            server_.AddFault("/setup.exe", f);
+        std::remove(target_.c_str());
+        SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvantis");
+        const size_t boxesBefore = responder_.boxes().size();
+        int finalStatus = -1;
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            Prepare(dlg, Url(), 4, Md5Of(bytes_));
+            dlg.OnBnClickedAction();
+            if (c.stall) {
+                DWORD last = 0;
+                int still = 0;
+                platform::testing::PumpUntil(
+                    [&] {
+                        DWORD sum = 0;
+                        if (dlg.m_pDLInfo != nullptr) {
+                            for (int i = 0; i < dlg.m_nSplitNum; ++i)
+                                sum += dlg.m_pDLInfo[i].dwWrittenBytes.load();
+                        }
+                        still = sum == last && sum > 0 ? still + 1 : 0;
+                        last = sum;
+                        return still > 20;
+                    },
+                    20000);
+                dlg.m_nStallTicks = CZELVDownloaderDlg::STALL_TICK_LIMIT - 1;
+            }
+            EXPECT_TRUE(WaitSettled(dlg, 60000));
+            finalStatus = dlg.m_nStatus;
+        }));
+        if (c.logged[0] != '\0') {
+            EXPECT_TRUE(LogHas(c.logged)) << c.logged;
+        }
+        const auto boxes = responder_.boxes();
+        if (c.outcome == kCorrect) {
+            EXPECT_EQ(CZELVDownloaderDlg::STATUS_FINISHED, finalStatus);
+            EXPECT_TRUE(TargetBytes() == bytes_) << "byte for byte the server's file";
+        } else {
+            EXPECT_NE(CZELVDownloaderDlg::STATUS_FINISHED, finalStatus)
+                << "never a wrong file shown as done";
+            bool failureShown = false;
+            for (size_t i = boxesBefore; i < boxes.size(); ++i)
+                failureShown |= boxes[i].text == FormatText(IDS_DOWNLOAD_FAILED, Url().c_str()).GetString();
+            EXPECT_TRUE(failureShown) << "the failure reaches the user";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace apptest
