@@ -56,10 +56,6 @@ class TestDlg : public CZELVDownloaderDlg {
     using CZELVDownloaderDlg::OnExit;
     using CZELVDownloaderDlg::OnTimer;
 
-    using CZELVDownloaderDlg::m_arrFAQURL;
-    using CZELVDownloaderDlg::m_arrGuideURL;
-    using CZELVDownloaderDlg::m_arrProductMD5;
-    using CZELVDownloaderDlg::m_strCurDir;
 
     std::function<void(TestDlg&)> body;
 
