@@ -95,6 +95,9 @@ void RunOnce();
 class Dispatcher : public QObject {
   public:
     bool event(QEvent* e) override {
+        // A worker makes the event while it holds this lock; taking it orders that before the
+        // read for ThreadSanitizer, which does not see the lock of Qt's own queue.
+        { std::lock_guard<std::mutex> lock(g_uiMutex); }
         if (e->type() != kWakeEvent)
             return QObject::event(e);
         g_wakePending.store(false);
