@@ -46,15 +46,21 @@ LRESULT DeliverMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     struct Pop {
         ~Pop() { t_current.pop_back(); }
     } pop;
-    try {
+    return RunGuarded(hwnd, [&] {
         return wnd != nullptr ? wnd->WindowProc(message, wParam, lParam)
                               : DefaultWindowProc(hwnd, message, wParam, lParam);
+    });
+}
+
+LRESULT RunGuarded(HWND owner, const std::function<LRESULT()>& handler) {
+    try {
+        return handler();
     } catch (CException* e) {
-        ReportException(hwnd, e);
+        ReportException(owner, e);
     } catch (const std::exception& e) {
-        ShowFailure(hwnd, e.what());
+        ShowFailure(owner, e.what());
     } catch (...) {
-        ShowFailure(hwnd, "An unexpected error occurred.");
+        ShowFailure(owner, "An unexpected error occurred.");
     }
     return 0;
 }

@@ -5,6 +5,8 @@
 // deleted: a failing handler never ends the process.
 #pragma once
 
+#include <functional>
+
 #include "platform/messages.h"
 
 class CException;
@@ -12,6 +14,9 @@ class CException;
 namespace platform {
 
 LRESULT DeliverMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Runs `handler` as DeliverMessage runs a message map: an exception it lets out is reported in
+// a box owned by `owner` and 0 returned. For code called without a message (a TIMERPROC).
+LRESULT RunGuarded(HWND owner, const std::function<LRESULT()>& handler);
 // The message that the innermost DeliverMessage of this thread handles, or null.
 const MSG* CurrentMessage();
 // The default processing that CWnd::DefWindowProc ends in.

@@ -101,7 +101,7 @@ INT_PTR CFileDialog::DoModal() {
     call.flags = m_ofn.Flags;
 
     std::string chosen;
-    int result = platform::RunOnUiThread(
+    LRESULT result = platform::RunOnUiThread(
         [&]() -> int {
             if (auto* responder = platform::testing::InstalledResponder()) {
                 platform::testing::SaveAsAnswer answer = responder->OnSaveAs(call);

@@ -23,7 +23,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     call.caption = caption != nullptr ? caption : "Error";
     call.type = type;
     call.fromWorker = !platform::OnUiThread();
-    return platform::RunOnUiThread(
+    return static_cast<int>(platform::RunOnUiThread(
         [call] {
             if (call.owner != nullptr && !platform::IsModelWindow(call.owner))
                 return 0;
@@ -32,5 +32,5 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
             }
             return platform::ShowQtMessageBox(call.owner, call.text, call.caption, call.type);
         },
-        0);
+        0));
 }

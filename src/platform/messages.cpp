@@ -24,9 +24,16 @@ LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
     if (platform::HandleStateMessage(hwnd, message, wParam, lParam, &result))
         return result;
-    // A message that needs the window's handler: the worker must not wait for it.
-    PostMessageA(hwnd, message, wParam, lParam);
-    return 0;
+    // The handler runs on the user-interface thread while the worker waits, so that what
+    // lParam points to outlives it. Every loop and kernel wait of that thread serves this, so
+    // the worker never waits for a user-interface thread that waits for it.
+    return platform::RunOnUiThread(
+        [=] {
+            if (!platform::IsModelWindow(hwnd))
+                return LRESULT{0};
+            return platform::DeliverMessage(hwnd, message, wParam, lParam);
+        },
+        0);
 }
 
 BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -1,15 +1,17 @@
 // Window messages: sending and posting, the quit message and timers.
 //
-// Every call acts on the window model at once from any thread and never waits for the
+// Every call but two acts on the window model at once from any thread and never waits for the
 // user-interface thread. SendMessageA answers the state messages of a window (texts, fonts,
 // icons and the control messages of its class) on the caller's thread; any other message is
-// handled by the window's message map: at once when sent on the user-interface thread, and
-// from another thread queued like a posted message (SendMessageA then returns 0), so that a
-// worker never waits for a user-interface thread that may be waiting for it.
+// handled by the window's message map on the user-interface thread: at once when sent there,
+// and from another thread while the sender waits (what lParam points to must live only as
+// long as the call), 0 when no user interface runs. MessageBoxA waits in the same way. Every
+// loop of the user-interface thread and its waits in WaitForSingleObject serve these, so a
+// worker never stalls on a user-interface thread that waits for it.
 //
 // Posted messages and WM_TIMER are dispatched on the user-interface thread, also inside nested
 // loops (modal dialogs, message boxes, Save-As), but not while that thread waits in
-// WaitForSingleObject: then only message boxes that workers ask for are shown.
+// WaitForSingleObject: then only what workers send and the boxes they ask for are served.
 #pragma once
 
 #include "platform/types.h"

@@ -7,6 +7,7 @@
 
 #include "platform/qt_view.h"
 #include "platform/qt_view_widgets.h"
+#include "platform/ui_queue.h"
 #include "platform/window_model.h"
 
 namespace platform {
@@ -81,6 +82,7 @@ int ShowQtMessageBox(HWND owner, const std::string& text, const std::string& cap
     if (escape >= 0)
         box.setEscapeButton(made[static_cast<size_t>(escape)]);
     box.setWindowModality(parent != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
+    WakeForNestedLoop();
     box.exec();
     QAbstractButton* clicked = box.clickedButton();
     for (size_t i = 0; i < made.size(); ++i) {
@@ -121,6 +123,7 @@ bool ShowQtFileDialog(const FileDialogRequest& request, std::string* chosenPath)
     if (!request.initialName.empty())
         dialog.selectFile(FromUtf8(request.initialName));
     dialog.setWindowModality(parent != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
+    WakeForNestedLoop();
     if (dialog.exec() != QDialog::Accepted)
         return false;
     QStringList files = dialog.selectedFiles();

@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 #include "platform/qt_view.h"
 #include "platform/qt_view_widgets.h"
@@ -265,6 +266,17 @@ bool AnswerShownMessageBox(int answer) {
         return false;
     button->click();
     return true;
+}
+
+void RepeatOnQtTimer(int periodMs, std::function<bool()> step) {
+    auto* timer = new QTimer(QCoreApplication::instance());
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, step = std::move(step)] {
+        if (!step())
+            return;
+        timer->stop();
+        timer->deleteLater();
+    });
+    timer->start(periodMs);
 }
 
 bool AnswerShownFileDialog(const char* nativePath) {

@@ -81,6 +81,7 @@ SaveAsAnswer ScriptedResponder::OnSaveAs(const SaveAsCall& call) {
 }
 
 bool PumpUntil(const std::function<bool()>& condition, int timeoutMs) {
+    WakeForNestedLoop();
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         if (condition())

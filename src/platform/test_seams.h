@@ -93,6 +93,9 @@ class ScriptedResponder : public Responder {
 // `condition` holds or `timeoutMs` pass; returns whether it held.
 bool PumpUntil(const std::function<bool()>& condition, int timeoutMs);
 void PumpFor(int milliseconds);
+// Calls `step` on the user-interface thread every `periodMs` from a timer of Qt's own, never
+// through the window queue (so it runs in any loop, dispatching or not), until it returns true.
+void RepeatOnQtTimer(int periodMs, std::function<bool()> step);
 
 // Runs a dialog from a template built in code, as DoModal does with a resource template.
 INT_PTR RunModal(CDialog& dialog, const DialogTemplate& dialogTemplate);

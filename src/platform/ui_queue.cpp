@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/dispatch.h"
 #include "platform/drawing_hooks.h"
+#include "platform/exceptions.h"
 #include "platform/message_map.h"
 #include "platform/qt_view.h"
 #include "platform/wait_pump.h"
@@ -41,14 +42,14 @@ struct Timer {
 };
 
 struct Request {
-    std::function<int()> work;
-    int fallback = 0;  // the answer when the user interface stops before serving
+    std::function<LRESULT()> work;
+    LRESULT fallback = 0;  // the answer when the work fails or is never served
     std::mutex mutex;
     std::condition_variable cv;
     bool done = false;
-    int result = 0;
+    LRESULT result = 0;
 
-    void Answer(int value) {
+    void Answer(LRESULT value) {
         std::lock_guard<std::mutex> lock(mutex);
         result = value;
         done = true;
@@ -87,12 +88,16 @@ std::thread::id g_uiThread;
 QApplication* g_ownedApp = nullptr;
 int g_holdDepth = 0;      // user-interface thread only
 bool g_heldBack = false;  // a round was skipped while held
+int g_roundDepth = 0;     // rounds under way on the user-interface thread, nested ones counted
 
 void RunOnce();
 
 class Dispatcher : public QObject {
   public:
     bool event(QEvent* e) override {
+        // A worker makes the event while it holds this lock; taking it orders that before the
+        // read for ThreadSanitizer, which does not see the lock of Qt's own queue.
+        { std::lock_guard<std::mutex> lock(g_uiMutex); }
         if (e->type() != kWakeEvent)
             return QObject::event(e);
         g_wakePending.store(false);
@@ -130,7 +135,16 @@ void ServeRequests() {
             request = q.requests.front();
             q.requests.pop_front();
         }
-        request->Answer(request->work());
+        // What the work lets out must neither leave the worker waiting nor unwind through
+        // Qt's event loop: the worker gets the failure answer.
+        LRESULT result = request->fallback;
+        try {
+            result = request->work();
+        } catch (CException* e) {
+            e->Delete();
+        } catch (...) {
+        }
+        request->Answer(result);
     }
 }
 
@@ -198,7 +212,10 @@ void DispatchTicks() {
             proc = it->proc;
         }
         if (proc != nullptr) {
-            proc(hwnd, WM_TIMER, id, GetTickCount());
+            RunGuarded(hwnd, [&] {
+                proc(hwnd, WM_TIMER, id, GetTickCount());
+                return 0;
+            });
         } else {
             DeliverMessage(hwnd, WM_TIMER, id, 0);
         }
@@ -208,12 +225,13 @@ void DispatchTicks() {
 void PaintWindow(HWND hwnd, bool erase);
 
 void PaintInvalid() {
-    for (auto& [hwnd, erase] : TakeInvalidWindows()) {
-        if (g_holdDepth != 0) {
-            InvalidateModelWindow(hwnd, erase);
-        } else {
+    for (HWND hwnd : InvalidWindows()) {
+        if (g_holdDepth != 0)
+            return;
+        bool erase = false;
+        // Painted meanwhile (by a nested loop, or UpdateWindow) or gone: nothing to do.
+        if (TakeInvalid(hwnd, &erase))
             PaintWindow(hwnd, erase);
-        }
     }
 }
 
@@ -240,6 +258,10 @@ bool HasPosted() {
 }
 
 void RunOnce() {
+    ++g_roundDepth;
+    struct Leave {
+        ~Leave() { --g_roundDepth; }
+    } leave;
     ServeRequests();
     if (g_holdDepth != 0) {
         g_heldBack = true;
@@ -247,8 +269,9 @@ void RunOnce() {
     }
     PromoteDueTimers();
     DispatchPosted();
-    DispatchTicks();
+    // As on Windows, painting comes before the ticks.
     PaintInvalid();
+    DispatchTicks();
     if (g_holdDepth != 0) {
         g_heldBack = true;
         return;
@@ -398,7 +421,14 @@ void WakeUi() {
     QCoreApplication::postEvent(g_dispatcher, new QEvent(kWakeEvent));
 }
 
+void WakeForNestedLoop() {
+    // The round under way took the wake-up that its remaining work came with.
+    if (g_roundDepth > 0 && OnUiThread())
+        WakeUi();
+}
+
 void RunNestedLoop(const std::function<bool()>& done) {
+    WakeForNestedLoop();
     while (!done())
         ProcessUiEvents(100);
 }
@@ -417,7 +447,7 @@ void ProcessUiEvents(int maxWaitMs) {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
-int RunOnUiThread(const std::function<int()>& work, int fallback) {
+LRESULT RunOnUiThread(const std::function<LRESULT()>& work, LRESULT fallback) {
     if (OnUiThread())
         return work();
     auto request = std::make_shared<Request>();

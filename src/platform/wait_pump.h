@@ -1,6 +1,6 @@
 // The link between the kernel waits and the window layer: a user-interface thread that waits
-// in WaitForSingleObject keeps serving what worker threads ask of it (message boxes), so that
-// neither thread stalls waiting for the other.
+// in WaitForSingleObject keeps serving what worker threads ask of it (message boxes, sent
+// messages), so that neither thread stalls waiting for the other.
 #pragma once
 
 #include <thread>

@@ -368,20 +368,18 @@ void ValidateModelWindow(HWND hwnd) {
         r->invalid = r->erase = false;
 }
 
-std::vector<std::pair<HWND, bool>> TakeInvalidWindows() {
+std::vector<HWND> InvalidWindows() {
     Model& m = model();
     std::lock_guard<std::mutex> lock(m.mutex);
-    std::vector<std::pair<uintptr_t, bool>> found;
+    std::vector<uintptr_t> found;
     for (auto& [key, r] : m.windows) {
-        if (!r->invalid)
-            continue;
-        found.emplace_back(key, r->erase);
-        r->invalid = r->erase = false;
+        if (r->invalid)
+            found.push_back(key);
     }
     std::sort(found.begin(), found.end());
-    std::vector<std::pair<HWND, bool>> out;
-    for (auto& [key, erase] : found)
-        out.emplace_back(reinterpret_cast<HWND>(key), erase);
+    std::vector<HWND> out;
+    for (uintptr_t key : found)
+        out.push_back(reinterpret_cast<HWND>(key));
     return out;
 }
 

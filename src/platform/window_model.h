@@ -108,8 +108,9 @@ bool ModalEnded(HWND hwnd, INT_PTR* result);
 // --- painting --------------------------------------------------------------------------------
 void InvalidateModelWindow(HWND hwnd, bool erase);
 void ValidateModelWindow(HWND hwnd);
-// Takes the windows that wait to be painted, parents before children, with their erase flag.
-std::vector<std::pair<HWND, bool>> TakeInvalidWindows();
+// The windows that wait to be painted, parents before children. Their state stays until each
+// is taken, so that a nested loop entered while one paints still finds the others.
+std::vector<HWND> InvalidWindows();
 // Takes the invalid state of one window: true when it was invalid, `erase` then set.
 bool TakeInvalid(HWND hwnd, bool* erase);
 

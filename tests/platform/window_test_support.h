@@ -198,8 +198,12 @@ class WindowTest : public fixtures::SandboxTest {
                 d.events.pop_back();  // the run's own tick is not the test's
                 if (!ran) {
                     ran = true;
-                    platform::testing::PumpUntil(
-                        [&] { return platform::testing::InspectView(d.m_hWnd).shown; }, 2000);
+                    if (!platform::testing::PumpUntil(
+                            [&] { return platform::testing::InspectView(d.m_hWnd).shown; }, 2000)) {
+                        ADD_FAILURE() << "the dialog was never shown";
+                        d.EndDialog(IDABORT);
+                        return;
+                    }
                     whileRunning(d);
                 }
                 return;
