@@ -8,11 +8,20 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/file_read_seam.h"
 #include "platform/folders.h"
 #include "platform/lasterror.h"
 #include "platform/path.h"
 
 namespace {
+
+std::atomic<platform::testing::FileReader*> g_reader{nullptr};
+
+ssize_t ReadSome(int fd, void* buffer, size_t count) {
+    if (platform::testing::FileReader* reader = g_reader.load())
+        return static_cast<ssize_t>(reader->Read(fd, buffer, count));
+    return ::read(fd, buffer, count);
+}
 
 // Windows codes the layer reports that types.h has no other use for.
 constexpr LONG kErrorInvalidDrive = 15;
@@ -112,6 +121,10 @@ MessageParts MessageFor(int cause) {
 }
 
 }  // namespace
+
+void platform::testing::InstallFileReader(FileReader* reader) {
+    g_reader.store(reader);
+}
 
 CFileException::CFileException(int cause, LONG osError, LPCSTR fileName)
     : m_cause(cause), m_lOsError(osError), m_strFileName(fileName ? fileName : "") {}
@@ -280,7 +293,7 @@ UINT CFile::Read(void* buffer, UINT count) {
     char* at = static_cast<char*>(buffer);
     UINT done = 0;
     while (done < count) {
-        const ssize_t got = ::read(m_fd, at + done, count - done);
+        const ssize_t got = ReadSome(m_fd, at + done, count - done);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
