@@ -20,6 +20,7 @@
 
 #include "fixtures/sandbox.h"
 #include "platform/registry_store.h"
+#include "platform/xdg.h"
 
 namespace {
 
@@ -633,6 +634,47 @@ TEST_F(RegistryTest, EveryValueReportedStoredSurvivesAKilledWriter) {
     }
     // Still writable after the writer's death.
     EXPECT_EQ(ERROR_SUCCESS, SetNumber(key, "after", 1));
+}
+
+// Once a writer has ended normally its database file alone holds every value: a copy of it
+// without the write-ahead log reads them all back. Another connection stays open meanwhile,
+// which keeps the log from being removed when the writer closes its own.
+TEST_F(RegistryTest, AfterANormalEndTheDatabaseFileAloneHoldsEveryValue) {
+    HKEY key = Create(kProgress);
+    ASSERT_NE(nullptr, key);
+    ASSERT_EQ(ERROR_SUCCESS, SetNumber(key, "parent", 7));
+    const int kValues = 200;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(60);
+        for (int i = 0; i < kValues; ++i) {
+            const std::string name = "v" + std::to_string(i);
+            if (SetNumber(key, name.c_str(), static_cast<DWORD>(i)) != ERROR_SUCCESS)
+                _exit(2);
+        }
+        std::exit(0);  // the ordinary end of a program, with its exit handlers
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    const std::string path = platform::RegistryDatabasePath();
+    const std::string copy = sandbox_.Path("copy");
+    ASSERT_TRUE(platform::MakeFolders(copy + "/ZELVDownloader", 0700));
+    sandbox_.WriteFile(copy + "/ZELVDownloader/registry.sqlite3",
+                       fixtures::Sandbox::ReadFile(path));
+    platform::CloseRegistryStore();
+    setenv("XDG_STATE_HOME", copy.c_str(), 1);  // the sandbox puts it back
+    HKEY copied = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, Open(kProgress, &copied));
+    for (int i = 0; i < kValues; ++i) {
+        const std::string name = "v" + std::to_string(i);
+        DWORD value = 0xFFFFFFFF;
+        ASSERT_EQ(ERROR_SUCCESS, ReadNumber(copied, name.c_str(), &value)) << name;
+        EXPECT_EQ(static_cast<DWORD>(i), value) << name;
+    }
+    EXPECT_TRUE(platform::RegistryStoreIntact());
 }
 
 TEST_F(RegistryTest, ThreadsWriteAndReadTheirOwnKeysAtOnce) {
