@@ -515,25 +515,36 @@ TEST_F(RegistryTest, AHandleNeverReachesTheStoreOfAnotherEnvironment) {
 TEST_F(RegistryTest, TheDatabaseIsPrivateToTheUser) {
     struct Case {
         const char* what;
-        bool leftReadable;  // a file left by an earlier run with wider rights
+        mode_t fileLeft;    // a file left by an earlier run with these rights; 0: none
+        mode_t folderLeft;  // the state folder's rights left by an earlier run
     };
-    for (const Case& c : {Case{"new", false}, Case{"left readable", true}}) {
+    const Case cases[] = {
+        {"new", 0, 0700},
+        {"file left readable", 0644, 0700},
+        {"folder left open to all", 0600, 0777},
+        {"both left open", 0666, 0755},
+    };
+    for (const Case& c : cases) {
         const std::string path = platform::RegistryDatabasePath();
+        const std::string folder = path.substr(0, path.rfind('/'));
         platform::CloseRegistryStore();
         unlink(path.c_str());
         unlink((path + "-wal").c_str());
         unlink((path + "-shm").c_str());
-        if (c.leftReadable) {
-            const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+        if (c.fileLeft != 0) {
+            const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0600);
             ASSERT_GE(fd, 0);
-            fchmod(fd, 0644);
+            fchmod(fd, c.fileLeft);
             close(fd);
         }
+        ASSERT_EQ(0, chmod(folder.c_str(), c.folderLeft));
         HKEY key = Create(kProgress);
         ASSERT_EQ(ERROR_SUCCESS, SetText(key, "XX", "secret")) << c.what;
         struct stat st {};
         ASSERT_EQ(0, stat(path.c_str(), &st)) << c.what;
         EXPECT_EQ(0600u, st.st_mode & 07777) << c.what;
+        ASSERT_EQ(0, stat(folder.c_str(), &st)) << c.what;
+        EXPECT_EQ(0700u, st.st_mode & 07777) << c.what << ": the state folder";
         for (const char* side : {"-wal", "-shm"}) {
             if (stat((path + side).c_str(), &st) == 0) {
                 EXPECT_EQ(0u, st.st_mode & 077) << c.what << side;
