@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
+#include <vector>
 
 #include "platform/xdg.h"
 
@@ -42,6 +43,8 @@ struct Store {
     dev_t device = 0;
     ino_t inode = 0;
     pid_t owner = 0;
+    // Connections inherited through fork: the parent's, never used or closed here.
+    std::vector<sqlite3*> inherited;
 };
 
 Store& TheStore() {
@@ -178,6 +181,8 @@ void Disconnect(Store& store) {
         // connection keeps the write-ahead log from being removed at the close.
         sqlite3_exec(store.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
         sqlite3_close_v2(store.db);
+    } else if (store.db) {
+        store.inherited.push_back(store.db);
     }
     store.db = nullptr;
     store.path.clear();
