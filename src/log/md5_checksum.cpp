@@ -32,20 +32,19 @@ CMd5Checksum::~CMd5Checksum() {
     delete m_pCtx;
 }
 
-void CMd5Checksum::MD5Init() {
-    if (EVP_DigestInit_ex(m_pCtx->evp, EVP_md5(), NULL) != 1) {
-        AfxThrowMemoryException();
-    }
+bool CMd5Checksum::MD5Init() {
+    return EVP_DigestInit_ex(m_pCtx->evp, EVP_md5(), NULL) == 1;
 }
 
-void CMd5Checksum::MD5Update(const BYTE* data, size_t count) {
-    EVP_DigestUpdate(m_pCtx->evp, data, count);
+bool CMd5Checksum::MD5Update(const BYTE* data, size_t count) {
+    return EVP_DigestUpdate(m_pCtx->evp, data, count) == 1;
 }
 
-void CMd5Checksum::MD5Final(BYTE digest[16]) {
+bool CMd5Checksum::MD5Final(BYTE digest[16]) {
     unsigned int length = 0;
-    EVP_DigestFinal_ex(m_pCtx->evp, digest, &length);
+    const bool done = EVP_DigestFinal_ex(m_pCtx->evp, digest, &length) == 1 && length == 16;
     EVP_MD_CTX_reset(m_pCtx->evp);
+    return done;
 }
 
 void CMd5Checksum::GetFileMd5(CString& strMd5, CString strFilePath) {
@@ -75,23 +74,33 @@ void CMd5Checksum::GetFileMd5(CString& strMd5, CString strFilePath) {
         const ULONGLONG length = file.GetLength();
         const ULONGLONG blocks = length / kBlockSize;
         const UINT remainder = static_cast<UINT>(length % kBlockSize);
-        MD5Init();
+        // A failing step leaves the digest unfilled; the file then has none, as when a read
+        // fails.
+        if (!MD5Init()) {
+            return;
+        }
         for (ULONGLONG k = 0; k < blocks; ++k) {
             file.Seek(static_cast<LONGLONG>(k * kBlockSize), CFile::begin);
             // A short read would hash stale buffer bytes as if they were the file's.
             if (file.Read(buffer.get(), kBlockSize) != kBlockSize) {
                 return;
             }
-            MD5Update(buffer.get(), kBlockSize);
+            if (!MD5Update(buffer.get(), kBlockSize)) {
+                return;
+            }
         }
         if (remainder != 0) {
             file.Seek(static_cast<LONGLONG>(blocks * kBlockSize), CFile::begin);
             if (file.Read(buffer.get(), remainder) != remainder) {
                 return;
             }
-            MD5Update(buffer.get(), remainder);
+            if (!MD5Update(buffer.get(), remainder)) {
+                return;
+            }
         }
-        MD5Final(digest);
+        if (!MD5Final(digest)) {
+            return;
+        }
     } catch (CFileException* e) {
         e->Delete();
         return;

@@ -18,13 +18,14 @@ class CMd5Checksum {
     CMd5Checksum& operator=(const CMd5Checksum&) = delete;
 
     // Appends the MD5 text of the file to strMd5; appends nothing when no digest could be
-    // computed (the file cannot be opened exclusively, or reading it fails).
+    // computed (the file cannot be opened exclusively, reading it fails, or a digest step fails).
     void GetFileMd5(CString& strMd5, CString strFilePath);
 
   private:
-    void MD5Init();
-    void MD5Update(const BYTE* data, size_t count);
-    void MD5Final(BYTE digest[16]);
+    // Each step is false when its EVP call fails.
+    bool MD5Init();
+    bool MD5Update(const BYTE* data, size_t count);
+    bool MD5Final(BYTE digest[16]);
 
     MD5Context* m_pCtx;
     CLogFile* m_pLog;

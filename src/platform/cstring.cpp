@@ -69,7 +69,6 @@ void CString::Format(const char* format, ...) {
 }
 
 void CString::FormatV(const char* format, va_list args) {
-    // Formats into a fresh string first: an argument may be this string's own text.
     CString formatted;
     formatted.AppendFormatV(format, args);
     data_.swap(formatted.data_);
@@ -91,10 +90,12 @@ void CString::AppendFormatV(const char* format, va_list args) {
     va_end(sizing);
     if (needed <= 0)
         return;
-    const size_t old = data_.size();
-    data_.resize(old + static_cast<size_t>(needed) + 1);
-    std::vsnprintf(&data_[old], static_cast<size_t>(needed) + 1, format, args);
-    data_.resize(old + static_cast<size_t>(needed));
+    // Formatted apart from the text: an argument may point into it, and growing or writing
+    // behind it in place would move or overwrite what the argument still reads.
+    std::string formatted(static_cast<size_t>(needed) + 1, '\0');
+    std::vsnprintf(formatted.data(), formatted.size(), format, args);
+    formatted.pop_back();
+    data_ += formatted;
 }
 
 CString CString::Mid(int first) const {

@@ -5,14 +5,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <string>
 
+#include "platform/file_read_seam.h"
 #include "platform/folders.h"
 #include "platform/lasterror.h"
 #include "platform/path.h"
 
 namespace {
+
+std::atomic<platform::testing::FileReader*> g_reader{nullptr};
+
+ssize_t ReadSome(int fd, void* buffer, size_t count) {
+    if (platform::testing::FileReader* reader = g_reader.load())
+        return static_cast<ssize_t>(reader->Read(fd, buffer, count));
+    return ::read(fd, buffer, count);
+}
 
 // Windows codes the layer reports that types.h has no other use for.
 constexpr LONG kErrorInvalidDrive = 15;
@@ -57,6 +68,64 @@ BOOL Fail(CFileException* error, int cause, LONG osError, const CString& fileNam
 
 BOOL FailWithOsError(CFileException* error, LONG osError, const CString& fileName) {
     return Fail(error, CFileException::OsErrorToException(osError), osError, fileName);
+}
+
+// A folder whose entries another user can replace: one that its group or others may write, or
+// one of another user's (the system's own are trusted).
+bool OthersMayChange(int folder) {
+    struct stat st {};
+    if (fstat(folder, &st) != 0)
+        return true;
+    return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != geteuid() && st.st_uid != 0);
+}
+
+// Opens `native` one folder at a time, following no link that lies in a folder another user can
+// change: a link planted there could name any file of this user. Opens without waiting (a
+// named pipe would wait for its other end); the caller takes only a regular file.
+int OpenGuarded(const std::string& native, int flags, mode_t mode) {
+    int folder = ::open(native[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    size_t at = 0;
+    while (folder >= 0) {
+        while (at < native.size() && native[at] == '/')
+            ++at;
+        const size_t end = std::min(native.find('/', at), native.size());
+        std::string part = native.substr(at, end - at);
+        at = end;
+        const bool last = native.find_first_not_of('/', at) == std::string::npos;
+        if (part.empty())
+            part = ".";  // the path names a folder: the open below refuses it
+        const int noFollow = OthersMayChange(folder) ? O_NOFOLLOW : 0;
+        const int next =
+            last ? ::openat(folder, part.c_str(), flags | O_NONBLOCK | noFollow, mode)
+                 : ::openat(folder, part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | noFollow);
+        const int err = errno;
+        ::close(folder);
+        errno = err;
+        if (last) {
+            // A refused link or a pipe without a reader is no file to open here.
+            if (next < 0 && ((noFollow != 0 && errno == ELOOP) || errno == ENXIO))
+                errno = EACCES;
+            return next;
+        }
+        folder = next;
+    }
+    return -1;
+}
+
+// Empties the opened file; a descriptor open for reading only is opened again for writing
+// through itself, never by its path, which may name another file by now.
+bool TruncateOpened(int fd, bool readOnly) {
+    if (!readOnly)
+        return ::ftruncate(fd, 0) == 0;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    const int writer = ::open(self.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (writer < 0)
+        return false;
+    const bool emptied = ::ftruncate(writer, 0) == 0;
+    const int err = errno;
+    ::close(writer);
+    errno = err;
+    return emptied;
 }
 
 int OpenFlagsFor(UINT access) {
@@ -112,6 +181,10 @@ MessageParts MessageFor(int cause) {
 }
 
 }  // namespace
+
+void platform::testing::InstallFileReader(FileReader* reader) {
+    g_reader.store(reader);
+}
 
 CFileException::CFileException(int cause, LONG osError, LPCSTR fileName)
     : m_cause(cause), m_lOsError(osError), m_strFileName(fileName ? fileName : "") {}
@@ -202,19 +275,19 @@ BOOL CFile::Open(LPCSTR fileName, UINT openFlags, CFileException* error) {
     bool created = false;
     if (create) {
         for (int attempt = 0; attempt < 8; ++attempt) {
-            fd = ::open(native.c_str(), flags | O_CREAT | O_EXCL, 0666);
+            fd = OpenGuarded(native, flags | O_CREAT | O_EXCL, 0666);
             if (fd >= 0) {
                 created = true;
                 break;
             }
             if (errno != EEXIST)
                 break;
-            fd = ::open(native.c_str(), flags);
+            fd = OpenGuarded(native, flags, 0);
             if (fd >= 0 || errno != ENOENT)
                 break;
         }
     } else {
-        fd = ::open(native.c_str(), flags);
+        fd = OpenGuarded(native, flags, 0);
     }
     if (fd < 0)
         return FailWithOsError(error, OsErrorOfOpen(errno, native), m_strFileName);
@@ -226,8 +299,12 @@ BOOL CFile::Open(LPCSTR fileName, UINT openFlags, CFileException* error) {
     struct stat st {};
     if (fstat(fd, &st) != 0)
         return refuse(OsErrorFromErrno(errno));
-    if (S_ISDIR(st.st_mode))
+    // Only a regular file: a pipe, a device or a folder is no file of the user's.
+    if (!S_ISREG(st.st_mode))
         return refuse(ERROR_ACCESS_DENIED);
+    const int status = fcntl(fd, F_GETFL);
+    if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0)
+        return refuse(OsErrorFromErrno(errno));
     // Root would be let through by the system; the missing bits still mean read-only.
     const bool writes = access != modeRead || truncate;
     if (writes && !created && (st.st_mode & 0222) == 0)
@@ -238,8 +315,7 @@ BOOL CFile::Open(LPCSTR fileName, UINT openFlags, CFileException* error) {
         return refuse(errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : OsErrorFromErrno(errno));
     }
     if (truncate && !created && st.st_size != 0) {
-        const int result = access == modeRead ? ::truncate(native.c_str(), 0) : ::ftruncate(fd, 0);
-        if (result != 0)
+        if (!TruncateOpened(fd, access == modeRead))
             return refuse(OsErrorFromErrno(errno));
     }
     m_fd = fd;
@@ -280,7 +356,7 @@ UINT CFile::Read(void* buffer, UINT count) {
     char* at = static_cast<char*>(buffer);
     UINT done = 0;
     while (done < count) {
-        const ssize_t got = ::read(m_fd, at + done, count - done);
+        const ssize_t got = ReadSome(m_fd, at + done, count - done);
         if (got < 0) {
             if (errno == EINTR)
                 continue;

@@ -148,8 +148,13 @@ DWORD GetCurrentDirectoryA(DWORD bufferLength, LPSTR buffer) {
 }
 
 DWORD GetTempPathA(DWORD bufferLength, LPSTR buffer) {
-    std::string folder = platform::ToWindowsPath(platform::TempFolder());
-    if (folder.empty() || folder.back() != '\\')
+    const std::string native = platform::TempFolder();
+    if (native.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return 0;
+    }
+    std::string folder = platform::ToWindowsPath(native);
+    if (folder.back() != '\\')
         folder += '\\';
     return platform::CopyToBuffer(folder, buffer, bufferLength);
 }

@@ -24,7 +24,9 @@ BOOL CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes)
 // These three follow the buffer protocol of platform::CopyToBuffer: the length copied, or the
 // size needed (with the terminating zero) when the buffer is too small; 0 on failure.
 DWORD GetCurrentDirectoryA(DWORD bufferLength, LPSTR buffer);
-// The temporary folder ($TMPDIR, else /tmp), ending in '\'.
+// A temporary folder that only this user can change, ending in '\': $TMPDIR when it is this
+// user's and others may not write it, else a private folder of the layer's own. 0 with
+// ERROR_PATH_NOT_FOUND when there is none.
 DWORD GetTempPathA(DWORD bufferLength, LPSTR buffer);
 // The layer's own Windows folder, with its Temp folder made on demand; no trailing '\'.
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <mutex>
+#include <vector>
 
 #include "platform/xdg.h"
 
@@ -41,6 +43,8 @@ struct Store {
     dev_t device = 0;
     ino_t inode = 0;
     pid_t owner = 0;
+    // Connections inherited through fork: the parent's, never used or closed here.
+    std::vector<sqlite3*> inherited;
 };
 
 Store& TheStore() {
@@ -172,8 +176,14 @@ bool SameFile(const std::string& path, dev_t device, ino_t inode) {
 void Disconnect(Store& store) {
     // A connection inherited through fork belongs to the parent: closing it here could
     // checkpoint or remove the parent's journal, so the child only forgets it.
-    if (store.db && store.owner == getpid())
+    if (store.db && store.owner == getpid()) {
+        // Every committed value goes into the database file itself, even while another
+        // connection keeps the write-ahead log from being removed at the close.
+        sqlite3_exec(store.db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
         sqlite3_close_v2(store.db);
+    } else if (store.db) {
+        store.inherited.push_back(store.db);
+    }
     store.db = nullptr;
     store.path.clear();
 }
@@ -228,6 +238,10 @@ LONG Connect(Store& store, sqlite3** db) {
         sqlite3_close_v2(opened);
         return ErrorOf(rc, ERROR_CANTOPEN);
     }
+    // The process's end closes the connection, so that the database file alone holds every
+    // value once the program has ended.
+    static std::once_flag closeAtExit;
+    std::call_once(closeAtExit, [] { std::atexit(CloseRegistryStore); });
     store.db = opened;
     store.path = path;
     store.device = st.st_dev;

@@ -13,6 +13,7 @@
 #include "platform/cstring.h"
 #include "platform/handle_table.h"
 #include "platform/lasterror.h"
+#include "platform/library_file.h"
 #include "platform/path.h"
 #include "platform/res_parser.h"
 
@@ -224,8 +225,19 @@ HMODULE LoadLibraryA(LPCSTR fileName) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    const std::string name = platform::ToNativePath(fileName);
-    void* library = dlopen(platform::SearchedName(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+    const std::string name = platform::SearchedName(platform::ToNativePath(fileName));
+    void* library = nullptr;
+    if (name.find('/') == std::string::npos) {
+        library = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);  // the system's own search
+    } else {
+        // The file checked is the file loaded: the loader opens it through the descriptor.
+        const int fd = platform::OpenLoadableLibrary(name);
+        if (fd >= 0) {
+            const std::string opened = "/proc/self/fd/" + std::to_string(fd);
+            library = dlopen(opened.c_str(), RTLD_NOW | RTLD_LOCAL);
+            close(fd);
+        }
+    }
     if (library == nullptr) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;

@@ -12,7 +12,8 @@
 
 // Loads a shared object by the name given: a bare name goes through the system's search, which
 // finds a library beside the executable first. A library that exports no resource blob is a
-// module without resources. NULL with ERROR_MOD_NOT_FOUND when it cannot be loaded. Loading a
+// module without resources. NULL with ERROR_MOD_NOT_FOUND when it cannot be loaded: also when
+// it is no regular file or is cut short, which is found before the system maps it. Loading a
 // library again gives the same handle and needs one more FreeLibrary.
 HMODULE LoadLibraryA(LPCSTR fileName);
 BOOL FreeLibrary(HMODULE module);

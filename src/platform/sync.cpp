@@ -109,15 +109,17 @@ HeldNames& Held() {
     return *held;
 }
 
+// The lock file of `name` in the first folder that only this user can change, so that no other
+// user can hold the name; empty when there is none.
 std::string LockFilePath(const std::string& name) {
     std::string file = name;
     std::replace(file.begin(), file.end(), '/', '_');
     std::replace(file.begin(), file.end(), '\\', '_');
-    const std::string runtime = RuntimeFolder();
-    if (!runtime.empty())
-        return runtime + "/" + file + ".lock";
-    // The temporary folder is shared by all users: the user id keeps their names apart.
-    return TempFolder() + "/" + file + "-" + std::to_string(getuid()) + ".lock";
+    for (const std::string& folder : {RuntimeFolder(), TempFolder(), LayerStateFolder()}) {
+        if (IsOwnFolder(folder))
+            return folder + "/" + file + ".lock";
+    }
+    return std::string();
 }
 
 HANDLE NewMutexHandle(std::shared_ptr<Mutex> mutex, bool initialOwner, DWORD lastError) {
@@ -130,6 +132,10 @@ HANDLE NewMutexHandle(std::shared_ptr<Mutex> mutex, bool initialOwner, DWORD las
 
 HANDLE CreateNamedMutex(const std::string& name, bool initialOwner) {
     const std::string path = LockFilePath(name);
+    if (path.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return nullptr;
+    }
     HeldNames& held = Held();
     std::lock_guard<std::mutex> guard(held.lock);
     for (auto it = held.byPath.begin(); it != held.byPath.end();) {
@@ -143,7 +149,7 @@ HANDLE CreateNamedMutex(const std::string& name, bool initialOwner) {
         }
     }
 
-    // No symbolic links: in the shared temporary folder one could point anywhere.
+    // No symbolic links, and nothing but a regular file, even in a folder of this user's.
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) {
         SetLastError(WindowsErrorFromErrno(errno));

@@ -1,5 +1,6 @@
 #include "platform/xdg.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,32 +46,56 @@ bool MakeFolders(const std::string& path, unsigned mode) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsOwnFolder(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+namespace {
+
+// Makes `path` and its missing parents; a folder of this user left open to others is closed
+// to them, as the registry's file is. False when it is no folder of this user's afterwards.
+bool MakePrivateFolder(const std::string& path) {
+    MakeFolders(path, 0700);
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool own = fstat(fd, &st) == 0 && st.st_uid == geteuid();
+    if (own && (st.st_mode & 077) != 0)
+        own = fchmod(fd, 0700) == 0;
+    close(fd);
+    return own;
+}
+
+}  // namespace
+
 std::string LayerStateFolder() {
     std::string base = Env("XDG_STATE_HOME");
     if (base.empty())
         base = HomeFolder() + "/.local/state";
     const std::string folder = base + "/ZELVDownloader";
-    MakeFolders(folder, 0700);
+    MakePrivateFolder(folder);
     return folder;
 }
 
 std::string RuntimeFolder() {
     const std::string runtime = Env("XDG_RUNTIME_DIR");
-    struct stat st {};
-    if (!runtime.empty() && stat(runtime.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-        access(runtime.c_str(), W_OK) == 0) {
-        return runtime;
-    }
-    return std::string();
+    return IsOwnFolder(runtime) ? runtime : std::string();
 }
 
 std::string TempFolder() {
     std::string tmp = Env("TMPDIR");
-    if (tmp.empty())
-        tmp = "/tmp";
     while (tmp.size() > 1 && tmp.back() == '/')
         tmp.pop_back();
-    return tmp;
+    if (IsOwnFolder(tmp))
+        return tmp;
+    // A folder of ours inside a state folder that another user could change would be theirs
+    // to replace.
+    const std::string state = LayerStateFolder();
+    const std::string own = state + "/tmp";
+    return IsOwnFolder(state) && MakePrivateFolder(own) ? own : std::string();
 }
 
 }  // namespace platform

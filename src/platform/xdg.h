@@ -5,12 +5,17 @@
 
 namespace platform {
 
-// $XDG_STATE_HOME (else ~/.local/state) followed by "/ZELVDownloader", created with mode 0700.
+// $XDG_STATE_HOME (else ~/.local/state) followed by "/ZELVDownloader", created with mode 0700;
+// one of this user's that others may write is closed to them.
 std::string LayerStateFolder();
-// $XDG_RUNTIME_DIR when set and usable, else empty.
+// $XDG_RUNTIME_DIR when it is a folder of this user's (see IsOwnFolder), else empty.
 std::string RuntimeFolder();
-// $TMPDIR when set, else "/tmp"; without a trailing '/'.
+// A temporary folder that only this user can change: $TMPDIR when it is one (without a trailing
+// '/'), else the state folder's "tmp" (mode 0700); empty when there is none.
 std::string TempFolder();
+// True for a folder (links followed) that this user owns and that neither its group nor others
+// may write.
+bool IsOwnFolder(const std::string& path);
 // $HOME, else the password database's home folder.
 std::string HomeFolder();
 // Creates `path` and its missing parents with `mode`; true when it exists afterwards.

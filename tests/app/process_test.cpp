@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,6 +124,35 @@ TEST_F(ExecutableTest, AStartWithoutTheResourceLibraryEndsAtOnce) {
     const int status = EndsWithin(Start(lonely), 10000);
     ASSERT_NE(-1, status) << "without its resource library the program shows nothing and ends";
     EXPECT_TRUE(WIFEXITED(status));
+}
+
+// A resource library cut short or a named pipe of its name ends the start as a missing library
+// does: at once, without a crash.
+TEST_F(ExecutableTest, AStartWithADamagedResourceLibraryEndsAtOnce) {
+    const std::string whole = fixtures::Sandbox::ReadFile(BinFolder() + "/ZELVDlderRes.dll");
+    const struct {
+        const char* what;
+        size_t cut;  // 0: a named pipe
+    } cases[] = {{"cut at 1 000 bytes", 1000},
+                 {"cut at 20 000 bytes", 20000},
+                 {"cut at 45 000 bytes", 45000},
+                 {"a named pipe", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = sandbox_.Path(std::string("start-") + std::to_string(c.cut));
+        fs::create_directories(folder);
+        fs::copy_file(exe_, folder + "/ZELVDownloader");
+        fs::permissions(folder + "/ZELVDownloader", fs::perms::owner_all);
+        const std::string library = folder + "/ZELVDlderRes.dll";
+        if (c.cut == 0) {
+            ASSERT_EQ(mkfifo(library.c_str(), 0600), 0);
+        } else {
+            sandbox_.WriteFile(library, whole.substr(0, c.cut));
+        }
+        const int status = EndsWithin(Start(folder + "/ZELVDownloader"), 10000);
+        ASSERT_NE(-1, status) << "the start must end at once";
+        EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    }
 }
 
 }  // namespace

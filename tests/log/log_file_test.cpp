@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -282,6 +283,36 @@ TEST_F(LogFileTest, UnusableWindowsFolderLogFallsBackToAnEmptyLogInTheTempFolder
                                      std::regex(Escaped(kBanner) + kStamp + "ERROR: here\r\n")))
             << c.name << ": " << Read(TempLog());
     }
+}
+
+// The temporary folder that every user shares: another user (65534) has made the log's folder
+// there with a link to a file of this user's and a named pipe beside it. The fall-back log
+// lies in a folder of this user's instead, and neither is touched.
+TEST_F(LogFileTest, FallBackLogNeverLiesInAFolderThatOthersShare) {
+    const std::string shared = fixtures::Sandbox::Folder(sandbox_.Path("shared"), 01777, 0);
+    const std::string planted = fixtures::Sandbox::Folder(shared + "/ZELV_Debug", 0777, 65534);
+    const std::string victim = sandbox_.home() + "/.profile";
+    sandbox_.WriteFile(victim, "export PATH\n");
+    ASSERT_EQ(symlink(victim.c_str(), (planted + "/Download.log").c_str()), 0);
+    ASSERT_EQ(lchown((planted + "/Download.log").c_str(), 65534, static_cast<gid_t>(-1)), 0);
+    ASSERT_EQ(mkfifo((planted + "/pipe").c_str(), 0666), 0);
+    setenv("TMPDIR", shared.c_str(), 1);
+    BlockFolder(std::filesystem::path(WindowsLog()).parent_path());
+
+    CLogFile log;
+    CString dir;
+    log.InitLogFile(nullptr, dir);
+    log.WriteLog("here", FALSE, LOG_INFO);
+    log.Close();
+
+    const std::string folder = platform::ToNativePath(dir);
+    EXPECT_NE(folder.rfind(shared, 0), 0u) << folder;
+    struct stat st {};
+    ASSERT_EQ(stat(folder.c_str(), &st), 0) << folder;
+    EXPECT_EQ(st.st_uid, geteuid());
+    EXPECT_TRUE(std::regex_match(Read(folder + "Download.log"),
+                                 std::regex(Escaped(kBanner) + kStamp + "INFO: here\r\n")));
+    EXPECT_EQ(Read(victim), "export PATH\n");
 }
 
 // A log never opened, one whose folders both failed, and a closed one: writes reach no file.

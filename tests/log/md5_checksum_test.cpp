@@ -1,9 +1,20 @@
 #include "log/md5_checksum.h"
 
 #include <gtest/gtest.h>
+#include <openssl/core_dispatch.h>
+#include <openssl/core_names.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/params.h>
+#include <openssl/provider.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <regex>
@@ -12,6 +23,7 @@
 #include "fixtures/sandbox.h"
 #include "log/log_file.h"
 #include "platform/file.h"
+#include "platform/file_read_seam.h"
 #include "platform/path.h"
 
 namespace {
@@ -105,37 +117,154 @@ TEST_F(Md5ChecksumTest, OneObjectHashesFilesInARow) {
     EXPECT_EQ(std::string(Md5Of(digest, big)), ReferenceMd5(big));
 }
 
-// The file is read through a path whose open and reads work but whose length promises more
-// than a read returns: nothing may be appended for bytes that were never read.
-TEST_F(Md5ChecksumTest, ShortReadGivesNoDigest) {
-    // Kernel attributes report a length of one page and read back a few bytes.
-    const char* const candidates[] = {
-        "/sys/kernel/mm/transparent_hugepage/enabled",
-        "/sys/kernel/mm/transparent_hugepage/defrag",
-        "/sys/kernel/profiling",
+// Reads of the file class that end early or fail after `limit` bytes of this test's reads.
+class LimitedReader : public platform::testing::FileReader {
+  public:
+    LimitedReader(size_t limit, bool fail) : limit_(limit), fail_(fail) {
+        platform::testing::InstallFileReader(this);
+    }
+    ~LimitedReader() override { platform::testing::InstallFileReader(nullptr); }
+
+    long Read(int fd, void* buffer, size_t count) override {
+        if (given_ >= limit_) {
+            if (!fail_)
+                return 0;
+            errno = EIO;
+            return -1;
+        }
+        const ssize_t got = ::read(fd, buffer, std::min(count, limit_ - given_));
+        if (got > 0)
+            given_ += static_cast<size_t>(got);
+        return got;
+    }
+
+  private:
+    const size_t limit_;
+    const bool fail_;
+    size_t given_ = 0;
+};
+
+// The file's length promises more than its reads give (it shrank, or a read failed): nothing
+// may be appended for bytes that were never read.
+TEST_F(Md5ChecksumTest, ShortOrFailingReadGivesNoDigest) {
+    const size_t kBlock = 1048576;
+    const std::string path = Make("shrinking.bin", RandomBytes(kBlock + 100, 3));
+    const struct {
+        const char* name;
+        size_t limit;
+        bool fail;
+    } cases[] = {
+        {"short in a whole block", 1000, false},
+        {"short in the remainder", kBlock + 50, false},
+        {"failing in a whole block", 4096, true},
+        {"failing in the remainder", kBlock, true},
     };
-    for (const char* path : candidates) {
-        struct stat info;
-        if (stat(path, &info) != 0 || info.st_size <= 0) {
-            continue;
+    CMd5Checksum digest(nullptr);
+    for (const auto& c : cases) {
+        CString md5("kept");
+        {
+            LimitedReader reader(c.limit, c.fail);
+            digest.GetFileMd5(md5, fixtures::Sandbox::Win(path).c_str());
         }
-        CFile probe;
-        if (!probe.Open(fixtures::Sandbox::Win(path).c_str(), CFile::modeReadWrite)) {
-            continue;
-        }
-        char bytes[4096];
-        const UINT got = probe.Read(bytes, sizeof bytes);
-        probe.Close();
-        if (got >= static_cast<UINT>(info.st_size)) {
-            continue;
-        }
+        EXPECT_STREQ(md5, "kept") << c.name;
+    }
+    EXPECT_EQ(std::string(Md5Of(digest, path)), ReferenceMd5(path)) << "the same object again";
+}
+
+// A provider whose MD5 fails at one step, chosen per case, with the others working and writing
+// a recognisable digest: a digest from it would show that a failure was ignored.
+enum class FailingStep { kInit, kUpdate, kFinal };
+std::atomic<FailingStep> g_failingStep{FailingStep::kInit};
+
+int FailingInit(void*, const OSSL_PARAM[]) {
+    return g_failingStep.load() == FailingStep::kInit ? 0 : 1;
+}
+int FailingUpdate(void*, const unsigned char*, size_t) {
+    return g_failingStep.load() == FailingStep::kUpdate ? 0 : 1;
+}
+int FailingFinal(void*, unsigned char* out, size_t* length, size_t size) {
+    if (size >= 16) {
+        std::memset(out, 0xAB, 16);
+        *length = 16;
+    }
+    return g_failingStep.load() == FailingStep::kFinal ? 0 : 1;
+}
+void* FailingNewContext(void*) {
+    static int context;
+    return &context;
+}
+void FailingFreeContext(void*) {}
+void* FailingDupContext(void* context) {
+    return context;
+}
+int FailingGetParams(OSSL_PARAM params[]) {
+    OSSL_PARAM* p = OSSL_PARAM_locate(params, OSSL_DIGEST_PARAM_SIZE);
+    if (p != nullptr && !OSSL_PARAM_set_size_t(p, 16))
+        return 0;
+    p = OSSL_PARAM_locate(params, OSSL_DIGEST_PARAM_BLOCK_SIZE);
+    return p == nullptr || OSSL_PARAM_set_size_t(p, 64);
+}
+
+using Function = void (*)(void);
+const OSSL_DISPATCH kFailingMd5[] = {
+    {OSSL_FUNC_DIGEST_NEWCTX, reinterpret_cast<Function>(FailingNewContext)},
+    {OSSL_FUNC_DIGEST_INIT, reinterpret_cast<Function>(FailingInit)},
+    {OSSL_FUNC_DIGEST_UPDATE, reinterpret_cast<Function>(FailingUpdate)},
+    {OSSL_FUNC_DIGEST_FINAL, reinterpret_cast<Function>(FailingFinal)},
+    {OSSL_FUNC_DIGEST_FREECTX, reinterpret_cast<Function>(FailingFreeContext)},
+    {OSSL_FUNC_DIGEST_DUPCTX, reinterpret_cast<Function>(FailingDupContext)},
+    {OSSL_FUNC_DIGEST_GET_PARAMS, reinterpret_cast<Function>(FailingGetParams)},
+    {0, nullptr},
+};
+const OSSL_ALGORITHM kFailingDigests[] = {
+    {"MD5:SSL3-MD5:1.2.840.113549.2.5", "provider=zelv-failing", kFailingMd5, nullptr},
+    {nullptr, nullptr, nullptr, nullptr},
+};
+const OSSL_ALGORITHM* FailingQuery(void*, int operation, int* noCache) {
+    *noCache = 0;
+    return operation == OSSL_OP_DIGEST ? kFailingDigests : nullptr;
+}
+const OSSL_DISPATCH kFailingProvider[] = {
+    {OSSL_FUNC_PROVIDER_QUERY_OPERATION, reinterpret_cast<Function>(FailingQuery)},
+    {0, nullptr},
+};
+int FailingProviderInit(const OSSL_CORE_HANDLE*, const OSSL_DISPATCH*, const OSSL_DISPATCH** out,
+                        void** context) {
+    *out = kFailingProvider;
+    *context = nullptr;
+    return 1;
+}
+
+TEST_F(Md5ChecksumTest, AFailingDigestStepGivesNoDigest) {
+    // Loaded first: a provider loaded by name stops the default one from loading by itself.
+    OSSL_PROVIDER* standard = OSSL_PROVIDER_load(nullptr, "default");
+    ASSERT_NE(standard, nullptr);
+    ASSERT_EQ(OSSL_PROVIDER_add_builtin(nullptr, "zelv-failing", FailingProviderInit), 1);
+    OSSL_PROVIDER* provider = OSSL_PROVIDER_load(nullptr, "zelv-failing");
+    ASSERT_NE(provider, nullptr);
+    ASSERT_EQ(EVP_set_default_properties(nullptr, "provider=zelv-failing"), 1);
+    const std::string path = Make("abc", "abc");
+    const struct {
+        const char* name;
+        FailingStep step;
+    } cases[] = {
+        {"update", FailingStep::kUpdate},
+        {"final", FailingStep::kFinal},
+        {"init", FailingStep::kInit},
+    };
+    for (const auto& c : cases) {
+        g_failingStep = c.step;
         CMd5Checksum digest(nullptr);
         CString md5("kept");
         digest.GetFileMd5(md5, fixtures::Sandbox::Win(path).c_str());
-        EXPECT_STREQ(md5, "kept") << path;
-        return;
+        EXPECT_STREQ(md5, "kept") << c.name;
     }
-    GTEST_SKIP() << "no file here whose reads fall short of its length";
+    EXPECT_EQ(EVP_set_default_properties(nullptr, ""), 1);
+    OSSL_PROVIDER_unload(provider);
+    ERR_clear_error();
+    CMd5Checksum digest(nullptr);
+    EXPECT_STREQ(Md5Of(digest, path), "900150983cd24fb0d6963f7d28e17f72") << "the real MD5 again";
+    OSSL_PROVIDER_unload(standard);
 }
 
 TEST_F(Md5ChecksumTest, FileThatCannotBeOpenedExclusivelyLogsTwoLinesAndGivesNoDigest) {

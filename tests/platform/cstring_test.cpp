@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "platform/exceptions.h"
@@ -80,6 +81,31 @@ TEST(CStringFormat, FormatMayUseItsOwnTextAndAppendFormatAppends) {
     CString big;
     big.Format("%2000d", 1);
     EXPECT_EQ(big.GetLength(), 2000);
+}
+
+// An argument that points into the string itself: the text grows (and may move) while it is
+// read, in place and past what the string had room for.
+TEST(CStringFormat, AppendFormatMayUseItsOwnText) {
+    const std::string longText(100, 'x');
+    const struct {
+        const char* name;
+        std::string start;
+        void (*append)(CString& s);
+        std::string expected;
+    } cases[] = {
+        {"short, room in place", "abc",
+         [](CString& s) { s.AppendFormat("%s,%s", s.GetString(), s.GetString()); }, "abcabc,abc"},
+        {"short, after a literal", "abc", [](CString& s) { s.AppendFormat("x%s", s.GetString()); },
+         "abcxabc"},
+        {"long, the text moves", longText,
+         [](CString& s) { s.AppendFormat("%s|%s", s.GetString(), s.GetString()); },
+         longText + longText + "|" + longText},
+    };
+    for (const auto& c : cases) {
+        CString s(c.start.c_str());
+        c.append(s);
+        EXPECT_EQ(std::string(s.GetString()), c.expected) << c.name;
+    }
 }
 
 TEST(CStringOps, SubstringsAndSearches) {

@@ -3,14 +3,20 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "fixtures/sandbox.h"
@@ -154,6 +160,99 @@ TEST_F(FileTest, OpenFailuresReportCauseOsErrorAndNameAndChangeNothing) {
             EXPECT_EQ(Sandbox::Exists(native), existed);
             EXPECT_EQ(Sandbox::ReadFile(native), before);
         }
+    }
+}
+
+// Opens `path` on a thread of its own, so that an open that waits (a named pipe without its
+// other end) fails the test instead of stopping it: after ten seconds the pipe is opened here
+// too, which lets the open go on.
+bool OpenWithoutWaiting(CFile& file, const std::string& path, UINT flags, CFileException* error,
+                        const std::string& pipe) {
+    std::atomic<bool> done{false};
+    bool opened = false;
+    std::thread opener([&] {
+        opened = file.Open(path.c_str(), flags, error);
+        done = true;
+    });
+    for (int i = 0; i < 1000 && !done; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    int release = -1;
+    if (!done) {
+        ADD_FAILURE() << "the open waited for the other end of a pipe";
+        release = open(pipe.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    }
+    opener.join();
+    if (release >= 0)
+        close(release);
+    return opened;
+}
+
+// Only regular files open, and no link is followed in a folder that another user (65534) can
+// change: one planted there would name a file of this user's, here "victim".
+TEST_F(FileTest, OnlyRegularFilesOpenAndNoLinkIsFollowedWhereOthersWrite) {
+    const uid_t other = 65534;
+    sandbox_.WriteFile(Native("victim"), "precious");
+    ASSERT_EQ(mkfifo(Native("pipe").c_str(), 0600), 0);
+    for (const auto& [folder, mode, owner] :
+         {std::tuple{"shared", 01777, uid_t{0}}, std::tuple{"group", 0770, geteuid()},
+          std::tuple{"theirs", 0755, other}}) {
+        ASSERT_EQ(mkdir(Native(folder).c_str(), 0700), 0);
+        ASSERT_EQ(chown(Native(folder).c_str(), owner, static_cast<gid_t>(-1)), 0);
+        ASSERT_EQ(chmod(Native(folder).c_str(), static_cast<mode_t>(mode)), 0);
+        for (const auto& [name, target] :
+             {std::pair{"/log", "victim"}, std::pair{"/dir", "mine"}}) {
+            const std::string link = Native(folder) + name;
+            ASSERT_EQ(symlink(Native(target).c_str(), link.c_str()), 0);
+            ASSERT_EQ(lchown(link.c_str(), other, static_cast<gid_t>(-1)), 0);
+        }
+    }
+    ASSERT_EQ(mkdir(Native("mine").c_str(), 0700), 0);
+    sandbox_.WriteFile(Native("mine/f"), "mine too");
+
+    const UINT kTruncating = CFile::modeCreate | CFile::modeReadWrite;
+    const UINT kAppending = CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite;
+    const struct {
+        const char* name;
+        std::string path;
+        UINT flags;
+        int cause;
+    } cases[] = {
+        {"pipe read", Win("pipe"), CFile::modeRead, CFileException::accessDenied},
+        {"pipe written", Win("pipe"), CFile::modeWrite, CFileException::accessDenied},
+        {"pipe created", Win("pipe"), kAppending, CFileException::accessDenied},
+        {"device", "\\dev\\null", CFile::modeReadWrite, CFileException::accessDenied},
+        {"device created", "\\dev\\zero", kTruncating, CFileException::accessDenied},
+        {"link in a shared folder", Win("shared/log"), kTruncating, CFileException::accessDenied},
+        {"link in a shared folder, read", Win("shared/log"), CFile::modeRead,
+         CFileException::accessDenied},
+        {"link in a group's folder", Win("group/log"), kAppending, CFileException::accessDenied},
+        {"link in another user's folder", Win("theirs/log"), kTruncating,
+         CFileException::accessDenied},
+        {"folder link in a shared folder", Win("shared/dir/f"), kTruncating,
+         CFileException::badPath},
+        {"folder link in another user's folder", Win("theirs/dir/new"), kTruncating,
+         CFileException::badPath},
+    };
+    for (const Kind kind : kKinds) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(NameOf(kind)) + ": " + c.name);
+            auto file = Make(kind);
+            CFileException error;
+            EXPECT_FALSE(OpenWithoutWaiting(*file, c.path, c.flags, &error, Native("pipe")));
+            EXPECT_FALSE(file->IsOpen());
+            EXPECT_EQ(error.m_cause, c.cause);
+        }
+    }
+    EXPECT_EQ(Sandbox::ReadFile(Native("victim")), "precious");
+    EXPECT_EQ(Sandbox::ReadFile(Native("mine/f")), "mine too");
+    EXPECT_FALSE(Sandbox::Exists(Native("mine/new")));
+
+    // Links in this user's own folders are followed as before.
+    ASSERT_EQ(symlink(Native("victim").c_str(), Native("own-link").c_str()), 0);
+    ASSERT_EQ(symlink(Native("mine").c_str(), Native("own-dir").c_str()), 0);
+    for (const char* name : {"own-link", "own-dir/f"}) {
+        CFile file;
+        EXPECT_TRUE(file.Open(Win(name).c_str(), CFile::modeRead)) << name;
     }
 }
 
@@ -452,54 +551,76 @@ struct OperationFailure {
     std::function<void(CFile&)> operation;
     int cause;
     LONG osError;
+    bool noRoom;  // the operation runs where no byte more fits into a file
+};
+
+// While it lives, no byte fits into any file of the process (the file size limit is 0).
+class NoRoomForBytes {
+  public:
+    NoRoomForBytes() {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit none = saved_;
+        none.rlim_cur = 0;
+        setrlimit(RLIMIT_FSIZE, &none);
+    }
+    ~NoRoomForBytes() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        signal(SIGXFSZ, SIG_DFL);
+    }
+
+  private:
+    rlimit saved_{};
 };
 
 TEST_F(FileTest, OperationFailuresThrowCauseAndOsError) {
     const UINT kClosed = ~0u;
     const OperationFailure cases[] = {
         {"write on a read-only open", Kind::kFile, nullptr, CFile::modeRead,
-         [](CFile& f) { f.Write("x", 1); }, CFileException::accessDenied, ERROR_ACCESS_DENIED},
+         [](CFile& f) { f.Write("x", 1); }, CFileException::accessDenied, ERROR_ACCESS_DENIED,
+         false},
         {"read on a write-only open", Kind::kFile, nullptr, CFile::modeWrite,
          [](CFile& f) {
              char b;
              f.Read(&b, 1);
          },
-         CFileException::accessDenied, ERROR_ACCESS_DENIED},
+         CFileException::accessDenied, ERROR_ACCESS_DENIED, false},
         {"set length on a read-only open", Kind::kFile, nullptr, CFile::modeRead,
-         [](CFile& f) { f.SetLength(1); }, CFileException::accessDenied, ERROR_ACCESS_DENIED},
+         [](CFile& f) { f.SetLength(1); }, CFileException::accessDenied, ERROR_ACCESS_DENIED,
+         false},
         {"stdio write on a read-only open", Kind::kStdio, nullptr, CFile::modeRead,
          [](CFile& f) {
              static_cast<CStdioFile&>(f).WriteString("x\n");
              f.Flush();
          },
-         CFileException::accessDenied, ERROR_ACCESS_DENIED},
+         CFileException::accessDenied, ERROR_ACCESS_DENIED, false},
         {"read when closed", Kind::kFile, nullptr, kClosed,
          [](CFile& f) {
              char b;
              f.Read(&b, 1);
          },
-         CFileException::invalidFile, ERROR_INVALID_HANDLE},
+         CFileException::invalidFile, ERROR_INVALID_HANDLE, false},
         {"write when closed", Kind::kStdio, nullptr, kClosed,
          [](CFile& f) { static_cast<CStdioFile&>(f).WriteString("x"); },
-         CFileException::invalidFile, ERROR_INVALID_HANDLE},
+         CFileException::invalidFile, ERROR_INVALID_HANDLE, false},
         {"length when closed", Kind::kFile, nullptr, kClosed, [](CFile& f) { f.GetLength(); },
-         CFileException::invalidFile, ERROR_INVALID_HANDLE},
+         CFileException::invalidFile, ERROR_INVALID_HANDLE, false},
         {"seek when closed", Kind::kStdio, nullptr, kClosed, [](CFile& f) { f.SeekToEnd(); },
-         CFileException::invalidFile, ERROR_INVALID_HANDLE},
-        {"write to a full disk", Kind::kFile, "\\dev\\full", CFile::modeWrite,
-         [](CFile& f) { f.Write("x", 1); }, CFileException::diskFull, ERROR_DISK_FULL},
-        {"stdio flush to a full disk", Kind::kStdio, "\\dev\\full", CFile::modeWrite,
+         CFileException::invalidFile, ERROR_INVALID_HANDLE, false},
+        {"write to a full disk", Kind::kFile, nullptr, CFile::modeWrite,
+         [](CFile& f) { f.Write("x", 1); }, CFileException::diskFull, ERROR_DISK_FULL, true},
+        {"stdio flush to a full disk", Kind::kStdio, nullptr, CFile::modeWrite,
          [](CFile& f) {
              static_cast<CStdioFile&>(f).WriteString("line\n");
              f.Flush();
          },
-         CFileException::diskFull, ERROR_DISK_FULL},
-        {"stdio close with bytes for a full disk", Kind::kStdio, "\\dev\\full", CFile::modeWrite,
+         CFileException::diskFull, ERROR_DISK_FULL, true},
+        {"stdio close with bytes for a full disk", Kind::kStdio, nullptr, CFile::modeWrite,
          [](CFile& f) {
              static_cast<CStdioFile&>(f).WriteString("line\n");
              f.Close();
          },
-         CFileException::diskFull, ERROR_DISK_FULL},
+         CFileException::diskFull, ERROR_DISK_FULL, true},
     };
     sandbox_.WriteFile(Native("f"), "data");
     for (const OperationFailure& c : cases) {
@@ -509,7 +630,12 @@ TEST_F(FileTest, OperationFailuresThrowCauseAndOsError) {
         if (c.flags != kClosed) {
             ASSERT_TRUE(file->Open(path.c_str(), c.flags));
         }
-        auto error = Thrown([&] { c.operation(*file); });
+        auto error = Thrown([&] {
+            std::unique_ptr<NoRoomForBytes> noRoom;
+            if (c.noRoom)
+                noRoom = std::make_unique<NoRoomForBytes>();
+            c.operation(*file);
+        });
         ASSERT_NE(error, nullptr);
         EXPECT_EQ(error->m_cause, c.cause);
         EXPECT_EQ(error->m_lOsError, c.osError);

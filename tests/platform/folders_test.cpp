@@ -14,6 +14,7 @@
 #include "platform/file.h"
 #include "platform/lasterror.h"
 #include "platform/path.h"
+#include "platform/xdg.h"
 
 namespace {
 
@@ -44,18 +45,29 @@ class FoldersTest : public fixtures::SandboxTest {
     int savedCwd_ = -1;
 };
 
-TEST_F(FoldersTest, TempPathIsTmpdirInWindowsFormEndingInBackslash) {
+// Another user's uid, for folders that are not this user's.
+const uid_t kOtherUser = 65534;
+
+// $TMPDIR only when only this user can change it; otherwise a private folder of the layer's.
+TEST_F(FoldersTest, TempPathIsAFolderOfThisUserOnlyEndingInBackslash) {
+    const std::string own = sandbox_.state() + "/ZELVDownloader/tmp";
     struct Case {
         const char* name;
         std::string tmpdir;  // empty: unset
         std::string expected;
     };
     const Case cases[] = {
-        {"sandbox", sandbox_.temp(), Sandbox::Win(sandbox_.temp()) + "\\"},
-        {"trailing slash", sandbox_.temp() + "/", Sandbox::Win(sandbox_.temp()) + "\\"},
-        {"root", "/", "\\"},
-        {"unset", "", "\\tmp\\"},
+        {"sandbox", sandbox_.temp(), sandbox_.temp()},
+        {"trailing slash", sandbox_.temp() + "/", sandbox_.temp()},
+        {"readable by others", Sandbox::Folder(Native("open"), 0755, geteuid()), Native("open")},
+        {"unset", "", own},
+        {"shared with the sticky bit", Sandbox::Folder(Native("shared"), 01777, geteuid()), own},
+        {"writable by the group", Sandbox::Folder(Native("group"), 0770, geteuid()), own},
+        {"of another user", Sandbox::Folder(Native("theirs"), 0700, kOtherUser), own},
+        {"missing", Native("missing"), own},
+        {"a file", Native("file"), own},
     };
+    sandbox_.WriteFile(Native("file"), "");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.tmpdir.empty()) {
@@ -65,8 +77,37 @@ TEST_F(FoldersTest, TempPathIsTmpdirInWindowsFormEndingInBackslash) {
         }
         char buffer[MAX_PATH] = {};
         const DWORD length = GetTempPathA(MAX_PATH, buffer);
-        EXPECT_EQ(std::string(buffer), c.expected);
-        EXPECT_EQ(length, c.expected.size());
+        const std::string expected = Sandbox::Win(c.expected) + "\\";
+        EXPECT_EQ(std::string(buffer), expected);
+        EXPECT_EQ(length, expected.size());
+    }
+    struct stat st {};
+    ASSERT_EQ(stat(own.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(st.st_uid, geteuid());
+}
+
+// The private folder is closed to others again when it was opened up, and refused when it or
+// the state folder around it belongs to someone else.
+TEST_F(FoldersTest, ThePrivateTempFolderIsTightenedOrRefused) {
+    unsetenv("TMPDIR");
+    const std::string state = sandbox_.state() + "/ZELVDownloader";
+    const std::string own = state + "/tmp";
+    ASSERT_TRUE(platform::MakeFolders(own, 0700));
+    Sandbox::Folder(own, 0777, geteuid());
+    char buffer[MAX_PATH] = {};
+    EXPECT_EQ(GetTempPathA(MAX_PATH, buffer), own.size() + 1);
+    struct stat st {};
+    ASSERT_EQ(stat(own.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    for (const std::string& theirs : {own, state}) {
+        SCOPED_TRACE(theirs);
+        Sandbox::Folder(theirs, 0755, kOtherUser);
+        SetLastError(0);
+        EXPECT_EQ(GetTempPathA(MAX_PATH, buffer), 0u);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+        Sandbox::Folder(theirs, 0700, geteuid());
     }
 }
 

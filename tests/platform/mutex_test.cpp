@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "fixtures/sandbox.h"
@@ -181,30 +183,80 @@ TEST_F(NamedMutex, DifferentNamesAndUnnamedMutexesDoNotMeet) {
     CloseHandle(b);
 }
 
-TEST_F(NamedMutex, LockFileLivesInTheRuntimeFolderElseInTheTemporaryFolderWithTheUserId) {
-    const std::string uid = std::to_string(getuid());
+// The lock file lies in the first folder that only this user can change: the runtime folder,
+// the temporary folder, the state folder. None of another user's can hold the name.
+TEST_F(NamedMutex, LockFileLivesInTheFirstFolderOfThisUserOnly) {
+    const uid_t me = geteuid(), other = 65534;
+    const std::string shared = fixtures::Sandbox::Folder(sandbox_.Path("shared"), 01777, 0);
+    const std::string theirs = fixtures::Sandbox::Folder(sandbox_.Path("theirs"), 0755, other);
+    const std::string openRuntime =
+        fixtures::Sandbox::Folder(sandbox_.Path("open-runtime"), 0777, me);
+    const std::string privateTemp = sandbox_.state() + "/ZELVDownloader/tmp";
     struct Case {
-        const char* name;
-        bool runtime;
-        std::string file;
+        const char* what;
+        std::string runtime, tmpdir;  // empty: unset
+        std::string folder;           // where the lock file lies
     };
     const Case cases[] = {
-        {"Test Single Instance", true, sandbox_.runtime() + "/Test Single Instance.lock"},
-        {"Local\\a/b", true, sandbox_.runtime() + "/Local_a_b.lock"},
-        {"Test Single Instance", false, sandbox_.temp() + "/Test Single Instance-" + uid + ".lock"},
-        {"../x", false, sandbox_.temp() + "/.._x-" + uid + ".lock"},
+        {"runtime folder", sandbox_.runtime(), sandbox_.temp(), sandbox_.runtime()},
+        {"no runtime folder", "", sandbox_.temp(), sandbox_.temp()},
+        {"runtime folder open to all", openRuntime, sandbox_.temp(), sandbox_.temp()},
+        {"runtime folder of another user", theirs, sandbox_.temp(), sandbox_.temp()},
+        {"shared temporary folder", "", shared, privateTemp},
+        {"temporary folder of another user", theirs, theirs, privateTemp},
     };
+    const std::string name = "Test Single Instance";
     for (const Case& c : cases) {
-        if (c.runtime) {
-            setenv("XDG_RUNTIME_DIR", sandbox_.runtime().c_str(), 1);
-        } else {
-            unsetenv("XDG_RUNTIME_DIR");  // the sandbox puts it back
+        SCOPED_TRACE(c.what);
+        for (const auto& [variable, value] :
+             {std::pair{"XDG_RUNTIME_DIR", c.runtime}, std::pair{"TMPDIR", c.tmpdir}}) {
+            if (value.empty()) {
+                unsetenv(variable);  // the sandbox puts it back
+            } else {
+                setenv(variable, value.c_str(), 1);
+            }
         }
-        HANDLE mutex = CreateMutexA(nullptr, FALSE, c.name);
-        EXPECT_EQ(Outcome(mutex), 'G') << c.name;
-        EXPECT_TRUE(fixtures::Sandbox::Exists(c.file)) << c.file;
+        // Another user holds a lock file of the name in each folder that is not this user's.
+        std::vector<int> planted;
+        for (const std::string& folder : {shared, theirs, openRuntime}) {
+            for (const std::string& file :
+                 {name + ".lock", name + "-" + std::to_string(me) + ".lock"}) {
+                const std::string path = folder + "/" + file;
+                const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+                ASSERT_GE(fd, 0) << path;
+                ASSERT_EQ(fchown(fd, other, static_cast<gid_t>(-1)), 0);
+                ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+                planted.push_back(fd);
+            }
+        }
+        HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+        EXPECT_EQ(Outcome(mutex), 'G');
+        EXPECT_TRUE(fixtures::Sandbox::Exists(c.folder + "/" + name + ".lock")) << c.folder;
         CloseHandle(mutex);
+        for (int fd : planted)
+            close(fd);
     }
+
+    // Names keep to one file name.
+    setenv("XDG_RUNTIME_DIR", sandbox_.runtime().c_str(), 1);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "Local\\a/b");
+    EXPECT_EQ(Outcome(mutex), 'G');
+    EXPECT_TRUE(fixtures::Sandbox::Exists(sandbox_.runtime() + "/Local_a_b.lock"));
+    CloseHandle(mutex);
+}
+
+// With no folder of this user's at all, no name can be made: the start goes on as the only
+// copy.
+TEST_F(NamedMutex, WithoutAFolderOfThisUserNoNameIsMade) {
+    const std::string theirs = fixtures::Sandbox::Folder(sandbox_.Path("theirs"), 0755, 65534);
+    fixtures::Sandbox::Folder(theirs + "/ZELVDownloader", 0755, 65534);
+    setenv("XDG_RUNTIME_DIR", theirs.c_str(), 1);
+    setenv("TMPDIR", theirs.c_str(), 1);
+    setenv("XDG_STATE_HOME", theirs.c_str(), 1);
+    SetLastError(0);
+    EXPECT_EQ(CreateMutexA(nullptr, FALSE, name_.c_str()), nullptr);
+    EXPECT_NE(GetLastError(), 0u);
+    EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
 }
 
 TEST_F(NamedMutex, LockFileThatCannotBeOpenedGivesNoHandle) {

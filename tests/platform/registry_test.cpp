@@ -20,6 +20,7 @@
 
 #include "fixtures/sandbox.h"
 #include "platform/registry_store.h"
+#include "platform/xdg.h"
 
 namespace {
 
@@ -514,25 +515,36 @@ TEST_F(RegistryTest, AHandleNeverReachesTheStoreOfAnotherEnvironment) {
 TEST_F(RegistryTest, TheDatabaseIsPrivateToTheUser) {
     struct Case {
         const char* what;
-        bool leftReadable;  // a file left by an earlier run with wider rights
+        mode_t fileLeft;    // a file left by an earlier run with these rights; 0: none
+        mode_t folderLeft;  // the state folder's rights left by an earlier run
     };
-    for (const Case& c : {Case{"new", false}, Case{"left readable", true}}) {
+    const Case cases[] = {
+        {"new", 0, 0700},
+        {"file left readable", 0644, 0700},
+        {"folder left open to all", 0600, 0777},
+        {"both left open", 0666, 0755},
+    };
+    for (const Case& c : cases) {
         const std::string path = platform::RegistryDatabasePath();
+        const std::string folder = path.substr(0, path.rfind('/'));
         platform::CloseRegistryStore();
         unlink(path.c_str());
         unlink((path + "-wal").c_str());
         unlink((path + "-shm").c_str());
-        if (c.leftReadable) {
-            const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+        if (c.fileLeft != 0) {
+            const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0600);
             ASSERT_GE(fd, 0);
-            fchmod(fd, 0644);
+            fchmod(fd, c.fileLeft);
             close(fd);
         }
+        ASSERT_EQ(0, chmod(folder.c_str(), c.folderLeft));
         HKEY key = Create(kProgress);
         ASSERT_EQ(ERROR_SUCCESS, SetText(key, "XX", "secret")) << c.what;
         struct stat st {};
         ASSERT_EQ(0, stat(path.c_str(), &st)) << c.what;
         EXPECT_EQ(0600u, st.st_mode & 07777) << c.what;
+        ASSERT_EQ(0, stat(folder.c_str(), &st)) << c.what;
+        EXPECT_EQ(0700u, st.st_mode & 07777) << c.what << ": the state folder";
         for (const char* side : {"-wal", "-shm"}) {
             if (stat((path + side).c_str(), &st) == 0) {
                 EXPECT_EQ(0u, st.st_mode & 077) << c.what << side;
@@ -633,6 +645,47 @@ TEST_F(RegistryTest, EveryValueReportedStoredSurvivesAKilledWriter) {
     }
     // Still writable after the writer's death.
     EXPECT_EQ(ERROR_SUCCESS, SetNumber(key, "after", 1));
+}
+
+// Once a writer has ended normally its database file alone holds every value: a copy of it
+// without the write-ahead log reads them all back. Another connection stays open meanwhile,
+// which keeps the log from being removed when the writer closes its own.
+TEST_F(RegistryTest, AfterANormalEndTheDatabaseFileAloneHoldsEveryValue) {
+    HKEY key = Create(kProgress);
+    ASSERT_NE(nullptr, key);
+    ASSERT_EQ(ERROR_SUCCESS, SetNumber(key, "parent", 7));
+    const int kValues = 200;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(60);
+        for (int i = 0; i < kValues; ++i) {
+            const std::string name = "v" + std::to_string(i);
+            if (SetNumber(key, name.c_str(), static_cast<DWORD>(i)) != ERROR_SUCCESS)
+                _exit(2);
+        }
+        std::exit(0);  // the ordinary end of a program, with its exit handlers
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    const std::string path = platform::RegistryDatabasePath();
+    const std::string copy = sandbox_.Path("copy");
+    ASSERT_TRUE(platform::MakeFolders(copy + "/ZELVDownloader", 0700));
+    sandbox_.WriteFile(copy + "/ZELVDownloader/registry.sqlite3",
+                       fixtures::Sandbox::ReadFile(path));
+    platform::CloseRegistryStore();
+    setenv("XDG_STATE_HOME", copy.c_str(), 1);  // the sandbox puts it back
+    HKEY copied = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, Open(kProgress, &copied));
+    for (int i = 0; i < kValues; ++i) {
+        const std::string name = "v" + std::to_string(i);
+        DWORD value = 0xFFFFFFFF;
+        ASSERT_EQ(ERROR_SUCCESS, ReadNumber(copied, name.c_str(), &value)) << name;
+        EXPECT_EQ(static_cast<DWORD>(i), value) << name;
+    }
+    EXPECT_TRUE(platform::RegistryStoreIntact());
 }
 
 TEST_F(RegistryTest, ThreadsWriteAndReadTheirOwnKeysAtOnce) {

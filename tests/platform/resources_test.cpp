@@ -1,17 +1,23 @@
 #include "platform/resources.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdarg>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "fixtures/sandbox.h"
@@ -23,6 +29,10 @@
 namespace {
 
 constexpr const char* kLibrary = "ZELVDlderRes.dll";
+
+std::string BinFolder() {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+}
 
 // Window styles the checks below name, with their Windows values.
 constexpr DWORD kWsChild = 0x40000000, kWsVisible = 0x10000000, kWsTabStop = 0x00010000;
@@ -472,6 +482,59 @@ TEST(LoadLibrary, NamesThatCannotBeLoadedGiveNull) {
         EXPECT_EQ(LoadLibraryA(c.fileName), nullptr) << c.name;
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND)) << c.name;
     }
+}
+
+// How LoadLibraryA of `path` ends in a child process, so that a crash or a wait fails the test
+// instead of ending it: 'N' no module, 'M' a module with the title string, 'C' a crash (with
+// the signal in *signal), 'W' still waiting after ten seconds, '?' anything else.
+char LoadInAChild(const std::string& path, int* signal) {
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(30);
+        const HMODULE module = LoadLibraryA(fixtures::Sandbox::Win(path).c_str());
+        char title[64];
+        _exit(module == nullptr ? 'N' : LoadStringA(module, IDS_TITLE, title, 64) > 0 ? 'M' : '?');
+    }
+    for (int i = 0; i < 1000; ++i) {
+        int status = 0;
+        if (waitpid(child, &status, WNOHANG) == child) {
+            *signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+            return WIFSIGNALED(status) ? 'C' : static_cast<char>(WEXITSTATUS(status));
+        }
+        usleep(10000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return 'W';
+}
+
+// A library cut anywhere within its loadable segments, or a named pipe of its name, gives no
+// module at once, as a missing one does; the whole library loads, and so does one that lost
+// only what the loader never reads.
+TEST(LoadLibrary, ADamagedLibraryOrAPipeGivesNoModuleAndNoCrash) {
+    fixtures::Sandbox sandbox;
+    const std::string whole = fixtures::Sandbox::ReadFile(BinFolder() + "/" + kLibrary);
+    ASSERT_GT(whole.size(), 46000u);
+    // The section headers at the end are never read by the loader.
+    std::vector<std::pair<size_t, char>> cuts = {{0, 'N'},
+                                                 {10, 'N'},
+                                                 {63, 'N'},
+                                                 {64, 'N'},
+                                                 {45000, 'N'},
+                                                 {whole.size(), 'M'},
+                                                 {whole.size() - 64, 'M'}};
+    for (size_t cut = 500; cut < 45000; cut += 1000)
+        cuts.emplace_back(cut, 'N');
+    const std::string path = sandbox.Path("cut.dll");
+    for (const auto& [cut, expected] : cuts) {
+        sandbox.WriteFile(path, whole.substr(0, cut));
+        int signal = 0;
+        EXPECT_EQ(LoadInAChild(path, &signal), expected) << cut << " bytes, signal " << signal;
+    }
+    const std::string pipe = sandbox.Path("pipe.dll");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    int signal = 0;
+    EXPECT_EQ(LoadInAChild(pipe, &signal), 'N') << "a named pipe, signal " << signal;
 }
 
 TEST(LoadLibrary, EachLoadNeedsOneFreeAndAFreedHandleIsRefused) {
