@@ -18,8 +18,15 @@ namespace {
 
 void ReadHeaderLine(HTTPHeaderInfo* pInfo, const char* data, size_t total) {
     CString strLine(data, static_cast<int>(total));
-    if (pInfo->strFirstLine.IsEmpty())
+    if (pInfo->strFirstLine.IsEmpty()) {
         pInfo->strFirstLine = strLine;
+    } else if (strLine.Left(5) == "HTTP/") {
+        // A later answer of the same request (after a proxy's 407, say): only its own header
+        // lines describe the file.
+        pInfo->dwContentLength = 0;
+        pInfo->ullContentLength = 0;
+        pInfo->bRangesByte = FALSE;
+    }
     CString strLower = strLine;
     strLower.MakeLower();
     if (strLower.Find("content-length") >= 0) {

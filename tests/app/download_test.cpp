@@ -16,55 +16,15 @@ namespace {
 
 using fixtures::Fault;
 
-// Every click of the main button comes a second after the previous one, so the automatic
-// resume of a fast drop is never taken for a double click.
-class SpacedTicks : public platform::TickSource {
-  public:
-    DWORD Now() override { return 1000000u + 1000u * ++calls_; }
-
-  private:
-    DWORD calls_ = 0;
-};
-
-class DownloadTest : public EngineTest {
+class DownloadTest : public ServedEngineTest {
   protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        platform::SetTickSource(&ticks_);
-        bytes_ = fixtures::PatternBytes(kSize, 7);
-        server_.AddFile("/setup.exe", bytes_);
-    }
-    void TearDown() override {
-        platform::SetTickSource(nullptr);
-        EngineTest::TearDown();
-    }
-    std::string Url() const { return server_.Url("/setup.exe"); }
-    static bool StoreEmpty() {
-        HKEY key = nullptr;
-        const bool missing = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvantis\\Downloader",
-                                           0, KEY_READ, &key) != ERROR_SUCCESS;
-        if (!missing)
-            RegCloseKey(key);
-        return missing;
-    }
     // Starts with the main button and pumps until the download has settled.
     void Download(TestDlg& dlg, int split) {
-        Prepare(dlg, Url(), split, Md5Of(bytes_));
-        dlg.OnBnClickedAction();
+        Start(dlg, split);
         EXPECT_TRUE(WaitSettled(dlg, 60000));
     }
-    std::vector<std::string> BoxTexts() const {
-        std::vector<std::string> texts;
-        for (const auto& box : responder_.boxes())
-            texts.push_back(box.text);
-        return texts;
-    }
 
-    static constexpr size_t kSize = 1048576 + 3;  // no split divides it
     static constexpr DWORD kStallAt = 30000;
-    SpacedTicks ticks_;
-    fixtures::FaultServer server_;
-    std::string bytes_;
 };
 
 TEST_F(DownloadTest, TheHeaderRequestAcceptsOnly200AndASizeTheDownloadCanHold) {

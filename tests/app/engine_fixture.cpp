@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/dl_info.h"
+#include "platform/registry.h"
 #include "platform/test_seams.h"
 
 namespace apptest {
@@ -33,6 +35,41 @@ bool EngineTest::WaitSettled(TestDlg& dlg, int timeoutMs) {
                    dlg.m_nLiveWorkers.load() == 0;
         },
         timeoutMs);
+}
+
+DWORD EngineTest::Written(TestDlg& dlg) {
+    DWORD sum = 0;
+    if (dlg.m_pDLInfo != nullptr) {
+        for (int i = 0; i < dlg.m_nSplitNum; ++i)
+            sum += dlg.m_pDLInfo[i].dwWrittenBytes.load();
+    }
+    return sum;
+}
+
+bool EngineTest::StoreEmpty() {
+    HKEY key = nullptr;
+    const bool missing = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvantis\\Downloader", 0,
+                                       KEY_READ, &key) != ERROR_SUCCESS;
+    if (!missing)
+        RegCloseKey(key);
+    return missing;
+}
+
+void ServedEngineTest::SetUp() {
+    EngineTest::SetUp();
+    platform::SetTickSource(&ticks_);
+    bytes_ = fixtures::PatternBytes(kSize, 7);
+    server_.AddFile("/setup.exe", bytes_);
+}
+
+void ServedEngineTest::TearDown() {
+    platform::SetTickSource(nullptr);
+    EngineTest::TearDown();
+}
+
+void ServedEngineTest::Start(TestDlg& dlg, int split) {
+    Prepare(dlg, Url(), split, Md5Of(bytes_));
+    dlg.OnBnClickedAction();
 }
 
 std::string Md5Of(const std::string& bytes) {

@@ -6,8 +6,21 @@
 
 #include "app/resource_text.h"
 #include "app_fixture.h"
+#include "fixtures/fault_server.h"
+#include "platform/clock.h"
 
 namespace apptest {
+
+// Every click of the main button comes a second after the previous one, so the automatic
+// resume of a fast drop is never taken for a double click. One count for the process: the
+// main button's filter remembers the last click across tests.
+class SpacedTicks : public platform::TickSource {
+  public:
+    DWORD Now() override { return 1000000u + 1000u * ++calls_; }
+
+  private:
+    static inline DWORD calls_ = 0;
+};
 
 class EngineTest : public DialogTest {
   protected:
@@ -24,8 +37,29 @@ class EngineTest : public DialogTest {
     std::string Log() const { return fixtures::Sandbox::ReadFile(logPath_); }
     bool LogHas(const std::string& text) const { return Log().find(text) != std::string::npos; }
 
+    // The bytes the records count, summed.
+    static DWORD Written(TestDlg& dlg);
+    // No saved download in the registry.
+    static bool StoreEmpty();
+
     std::string target_;  // native path of the output file
     std::string logPath_;
+};
+
+// An engine test with the fault server serving kSize pattern bytes as "/setup.exe".
+class ServedEngineTest : public EngineTest {
+  protected:
+    static constexpr size_t kSize = 1048576 + 3;  // no split divides it
+
+    void SetUp() override;
+    void TearDown() override;
+    std::string Url() const { return server_.Url("/setup.exe"); }
+    // Prepares the dialog for the served file with its MD5 and starts with the main button.
+    void Start(TestDlg& dlg, int split = 4);
+
+    SpacedTicks ticks_;
+    fixtures::FaultServer server_;
+    std::string bytes_;
 };
 
 // A text of the resource library.

@@ -32,6 +32,11 @@ TEST(WriteCallback, HeaderLinesGiveTheLengthTheRangeFlagAndTheFirstLine) {
         {{"HTTP/1.1 200 OK\r\n", "Content-Length: 5\r\n", "Content-Length: abc\r\n"}, 0, FALSE},
         // Found anywhere in a line, read after its last colon.
         {{"HTTP/1.1 200 OK\r\n", "X-Original-Content-Length: a:77\r\n"}, 77, FALSE},
+        // A second answer (after a proxy's challenge) starts afresh.
+        {{"HTTP/1.1 407 Proxy Authentication Required\r\n", "Content-Length: 3400\r\n",
+          "Accept-Ranges: bytes\r\n", "HTTP/1.1 200 OK\r\n"},
+         0,
+         FALSE},
         // Both texts in one line: only the length.
         {{"HTTP/1.1 200 OK\r\n", "content-length: 9 accept-ranges: bytes\r\n"}, 0, FALSE},
     };

@@ -1,0 +1,204 @@
+// Pause and resume, within a run and across runs: what is saved never counts bytes that are not
+// on disk, and a resume into a file or server that no longer fits the saved state starts every
+// range again instead of writing into it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/dl_info.h"
+#include "engine_fixture.h"
+#include "platform/registry.h"
+#include "platform/test_seams.h"
+#include "platform/thread.h"
+
+namespace apptest {
+namespace {
+
+using fixtures::Fault;
+
+bool ReadNumber(const std::string& path, const char* name, DWORD* value) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 4;
+    const bool ok = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value),
+                                     &size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
+class ResumeTest : public ServedEngineTest {
+  protected:
+    // Starts a slow download and pauses it once some bytes have come.
+    void StartAndPause(TestDlg& dlg) {
+        server_.AddFault("/setup.exe", Fault::RateLimit(256 * 1024));
+        Start(dlg);
+        ASSERT_TRUE(platform::testing::PumpUntil([&] { return Written(dlg) > 100000; }, 20000));
+        dlg.OnBnClickedAction();
+        ASSERT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+        ASSERT_EQ(0, dlg.m_nLiveWorkers.load()) << "the pause waits for the worker";
+        server_.ClearFaults("/setup.exe");
+    }
+    // Every saved range holds the server's bytes on disk; returns the bytes the saves count.
+    DWORD CheckSavedRanges(int split) {
+        const std::string onDisk = TargetBytes();
+        DWORD total = 0;
+        for (int i = 0; i < split; ++i) {
+            const std::string key =
+                "SOFTWARE\\Corvantis\\Downloader\\Progress\\Connect" + std::to_string(i);
+            DWORD start = 0, written = 0;
+            EXPECT_TRUE(ReadNumber(key, "StartRange", &start)) << i;
+            EXPECT_TRUE(ReadNumber(key, "WrittenBytes", &written)) << i;
+            EXPECT_LE(start + written, onDisk.size());
+            EXPECT_TRUE(onDisk.compare(start, written, bytes_, start, written) == 0)
+                << "connection " << i << " counts bytes that are not the server's on disk";
+            total += written;
+        }
+        return total;
+    }
+    // The set-up's restore of the saved state, as a new run makes it.
+    static void Restore(TestDlg& dlg) {
+        ASSERT_TRUE(dlg.LoadRegProgressInfo());
+        dlg.m_nStatus = CZELVDownloaderDlg::STATUS_PAUSED;
+        ASSERT_TRUE(dlg.LoadRegConnectionInfo());
+    }
+    void ExpectCompleteAndExact(TestDlg& dlg) {
+        EXPECT_TRUE(WaitSettled(dlg, 60000));
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_FINISHED, dlg.m_nStatus.load());
+    }
+};
+
+TEST_F(ResumeTest, APauseSavesWhatIsOnDiskAndTheResumeCompletesTheFile) {
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        StartAndPause(dlg);
+        EXPECT_GT(CheckSavedRanges(4), 0u);
+        EXPECT_EQ(Res(IDS_BUTTON_RESUME), dlg.Text(IDC_BUTTON_ACTION));
+        const size_t requests = server_.Requests().size();
+        dlg.OnBnClickedAction();
+        ExpectCompleteAndExact(dlg);
+        EXPECT_EQ("HEAD", server_.Requests()[requests].method) << "a resume probes again";
+    }));
+    EXPECT_TRUE(TargetBytes() == bytes_);
+    EXPECT_TRUE(LogHas("Detect this resume download ? 1"));
+}
+
+TEST_F(ResumeTest, ANewRunResumesWhatAnEarlierOneSaved) {
+    ASSERT_TRUE(Run([&](TestDlg& dlg) { StartAndPause(dlg); }));
+    const DWORD saved = CheckSavedRanges(4);
+    ASSERT_GT(saved, 0u);
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Prepare(dlg, Url(), 4, Md5Of(bytes_));
+        Restore(dlg);
+        EXPECT_EQ(saved, Written(dlg));
+        const size_t requests = server_.Requests().size();
+        dlg.OnBnClickedAction();
+        ExpectCompleteAndExact(dlg);
+        for (size_t i = requests; i < server_.Requests().size(); ++i)
+            EXPECT_NE("0-", server_.Requests()[i].range.substr(6)) << "nothing fetched twice";
+    }));
+    EXPECT_TRUE(TargetBytes() == bytes_);
+}
+
+TEST_F(ResumeTest, AStateThatNoLongerFitsStartsEveryRangeAgain) {
+    struct Case {
+        const char* why;
+        std::function<void()> change;
+    };
+    const Case cases[] = {
+        {"the file was cut",
+         [this] { std::filesystem::resize_file(target_, 1000); }},
+        {"the file grew",
+         [this] { std::filesystem::resize_file(target_, kSize + 5000); }},
+        {"the server's file changed size",
+         [this] {
+             bytes_ = fixtures::PatternBytes(kSize + 12345, 9);
+             server_.AddFile("/setup.exe", bytes_);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        bytes_ = fixtures::PatternBytes(kSize, 7);
+        server_.AddFile("/setup.exe", bytes_);
+        std::remove(target_.c_str());
+        ASSERT_TRUE(Run([&](TestDlg& dlg) { StartAndPause(dlg); }));
+        c.change();
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            Prepare(dlg, Url(), 4, Md5Of(bytes_));
+            Restore(dlg);
+            dlg.OnBnClickedAction();
+            ExpectCompleteAndExact(dlg);
+        }));
+        EXPECT_TRUE(TargetBytes() == bytes_);
+        EXPECT_TRUE(LogHas("every range starts again"));
+    }
+}
+
+TEST_F(ResumeTest, AFreshRunOverALongerFileLeavesNoTail) {
+    sandbox_.WriteFile(target_, std::string(kSize + 70000, 'z'));
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Start(dlg);
+        ExpectCompleteAndExact(dlg);
+    }));
+    EXPECT_TRUE(TargetBytes() == bytes_);
+}
+
+TEST_F(ResumeTest, DropsResumeTwiceByThemselvesThenAskTheUser) {
+    server_.AddFault("/setup.exe", Fault::DropAfter(20000));
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Start(dlg);
+        EXPECT_TRUE(WaitSettled(dlg, 60000));
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+        EXPECT_EQ(CZELVDownloaderDlg::DEFAULT_RETRY_COUNT, dlg.m_nRetryCount.load());
+        EXPECT_TRUE(dlg.GetDlgItem(IDC_STATIC_PROXY_LINK)->IsWindowVisible());
+        EXPECT_TRUE(dlg.Enabled(IDC_BUTTON_EXIT));
+        EXPECT_FALSE(dlg.Enabled(IDC_BUTTON_ACTION)) << "only the exit button after the box";
+    }));
+    const std::string log = Log();
+    size_t drops = 0;
+    for (size_t at = log.find("Detect this download process is dropped!!");
+         at != std::string::npos; at = log.find("Detect this download process is dropped!!", at + 1))
+        ++drops;
+    EXPECT_EQ(3u, drops);
+    const auto boxes = responder_.boxes();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(FormatText(IDS_DOWNLOAD_FAILED, Url().c_str()).GetString(), boxes.back().text);
+    EXPECT_TRUE(boxes.back().fromWorker);
+}
+
+TEST_F(ResumeTest, AWorkerThatCannotStartLeavesTheDownloadPaused) {
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Prepare(dlg, Url(), 4, Md5Of(bytes_));
+        platform::FailThreadStarts(1);
+        dlg.OnBnClickedAction();
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+        EXPECT_EQ(nullptr, dlg.m_hThread);
+        EXPECT_EQ(Res(IDS_BUTTON_RESUME), dlg.Text(IDC_BUTTON_ACTION));
+        dlg.OnBnClickedAction();
+        ExpectCompleteAndExact(dlg);
+    }));
+    EXPECT_TRUE(TargetBytes() == bytes_);
+}
+
+TEST_F(ResumeTest, AnOutputFileThatCannotBeOpenedIsReported) {
+    std::filesystem::create_directories(target_);  // a folder where the file should be
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Start(dlg);
+        EXPECT_TRUE(platform::testing::PumpUntil(
+            [&] { return dlg.m_nLiveWorkers.load() == 0; }, 10000));
+        EXPECT_EQ(Res(IDS_OPEN_FILE_FAILED), dlg.Text(IDC_STATIC_STATUS));
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_DOWNLOADING, dlg.m_nStatus.load());
+        dlg.OnBnClickedAction();  // the user pauses
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+    }));
+    EXPECT_EQ(4u, [&] {
+        const std::string log = Log();
+        size_t n = 0;
+        for (size_t at = log.find("create new download file failed:"); at != std::string::npos;
+             at = log.find("create new download file failed:", at + 1))
+            ++n;
+        return n;
+    }());
+}
+
+}  // namespace
+}  // namespace apptest
