@@ -155,7 +155,7 @@ int EngineMain(char** argv) {
     const DWORD size = static_cast<DWORD>(std::strtoull(argv[1], nullptr, 10));
     const int split = std::atoi(argv[2]);
     const std::string target = argv[3];
-    double complete = -1, finished = -1, cpuAtComplete = -1;
+    double complete = -1, finished = -1;
     int status = -1;
     const bool ran = RunDialog(argv[4], [&](apptest::TestDlg& dlg) {
         apptest::PrepareDownload(dlg, url, split, "", target);
@@ -170,12 +170,8 @@ int EngineMain(char** argv) {
                 const auto now = Clock::now();
                 const bool gone = dlg.m_pDLInfo == NULL &&
                                   dlg.m_nStatus != CZELVDownloaderDlg::STATUS_DOWNLOADING;
-                if (complete < 0 && (gone || WrittenBytes(dlg, split) == size)) {
+                if (complete < 0 && (gone || WrittenBytes(dlg, split) == size))
                     complete = Seconds((gone ? lastLook : now) - start);
-                    rusage usage{};
-                    getrusage(RUSAGE_SELF, &usage);
-                    cpuAtComplete = TimevalSeconds(usage.ru_utime) + TimevalSeconds(usage.ru_stime);
-                }
                 lastLook = now;
                 return dlg.m_nStatus != CZELVDownloaderDlg::STATUS_DOWNLOADING &&
                        dlg.m_nLiveWorkers.load() == 0;
@@ -185,8 +181,7 @@ int EngineMain(char** argv) {
         status = dlg.m_nStatus.load();
     });
     std::ofstream report(argv[5]);
-    report << "complete=" << complete << " finished=" << finished << " status=" << status
-           << " cpu_at_complete=" << cpuAtComplete << "\n";
+    report << "complete=" << complete << " finished=" << finished << " status=" << status << "\n";
     return ran && status == CZELVDownloaderDlg::STATUS_FINISHED ? 0 : 1;
 }
 
