@@ -20,33 +20,12 @@
 #include "platform/cstring.h"
 #include "platform/path.h"
 #include "platform/xdg.h"
+#include "random_file.h"
 
 namespace {
 
 const size_t kChunk = 1 << 20;
 const int kRuns = 3;
-
-bool MakeFile(const std::string& path, uint64_t size) {
-    FILE* out = fopen(path.c_str(), "wb");
-    if (out == nullptr) {
-        return false;
-    }
-    // Pseudo-random bytes, so nothing below can take a short cut over repeated data.
-    std::vector<uint64_t> chunk(kChunk / sizeof(uint64_t));
-    uint64_t state = 0x9e3779b97f4a7c15ull;
-    bool ok = true;
-    for (uint64_t done = 0; ok && done < size; done += kChunk) {
-        for (uint64_t& word : chunk) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            word = state;
-        }
-        const size_t count = static_cast<size_t>(std::min<uint64_t>(kChunk, size - done));
-        ok = fwrite(chunk.data(), 1, count, out) == count;
-    }
-    return fclose(out) == 0 && ok;
-}
 
 void ReadThrough(const std::string& path) {
     FILE* in = fopen(path.c_str(), "rb");
@@ -107,7 +86,7 @@ int main(int argc, char** argv) {
     const std::string folder = platform::TempFolder();
     const std::string path = folder + "/digest_bench-" + std::to_string(getpid()) + ".bin";
 
-    if (!MakeFile(path, size)) {
+    if (!bench::MakeRandomFile(path, size)) {
         std::fprintf(stderr, "cannot make %s\n", path.c_str());
         unlink(path.c_str());
         return 1;

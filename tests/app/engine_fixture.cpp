@@ -18,14 +18,20 @@ void EngineTest::SetUp() {
 }
 
 void EngineTest::Prepare(TestDlg& dlg, const std::string& url, int split, const std::string& md5) {
-    logPath_ = dlg.OpenLog();
+    logPath_ = PrepareDownload(dlg, url, split, md5, target_);
+}
+
+std::string PrepareDownload(TestDlg& dlg, const std::string& url, int split, const std::string& md5,
+                            const std::string& target) {
+    std::string logPath = dlg.OpenLog();
     dlg.m_arrProductURL.Add(url.c_str());
     dlg.m_arrProductMD5.Add(md5.c_str());
     dlg.m_cbProduct.AddString("Product");
     dlg.m_cbProduct.SetCurSel(0);
     dlg.m_strURL = url.c_str();
     dlg.m_nSplitNum = split;
-    dlg.UpdateDLFullName(fixtures::Sandbox::Win(target_).c_str());
+    dlg.UpdateDLFullName(fixtures::Sandbox::Win(target).c_str());
+    return logPath;
 }
 
 bool EngineTest::WaitSettled(TestDlg& dlg, int timeoutMs) {

@@ -62,6 +62,11 @@ class ServedEngineTest : public EngineTest {
     std::string bytes_;
 };
 
+// One product with `url` and `md5` (empty: none), selected; the target path `target` (native);
+// the log open; `split` connections. Returns the log's native path.
+std::string PrepareDownload(TestDlg& dlg, const std::string& url, int split, const std::string& md5,
+                            const std::string& target);
+
 // A text of the resource library.
 inline std::string Res(UINT id) {
     return LoadText(id).GetString();
