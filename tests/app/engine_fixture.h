@@ -6,6 +6,7 @@
 
 #include "app/resource_text.h"
 #include "app_fixture.h"
+#include "fixtures/digest.h"
 
 namespace apptest {
 
@@ -33,7 +34,6 @@ inline std::string Res(UINT id) {
     return LoadText(id).GetString();
 }
 
-// The lowercase MD5 text of `bytes`.
-std::string Md5Of(const std::string& bytes);
+using fixtures::Md5Of;
 
 }  // namespace apptest
