@@ -47,7 +47,7 @@ class DownloaderE2eTest : public E2eTest {
         ASSERT_TRUE(Click(kActionButton)) << Diagnostics();
         ASSERT_TRUE(WaitForExit(seconds(40))) << "the dialog did not close within 40 s\n"
                                               << Diagnostics();
-        EXPECT_TRUE(WIFEXITED(ExitStatus())) << ExitStatus();
+        EXPECT_TRUE(WIFEXITED(ExitStatus())) << ExitStatus() << "\n" << Diagnostics();
         EXPECT_NE(std::string::npos, RunLog().find(kVerified)) << Diagnostics();
         EXPECT_NE(std::string::npos, RunLog().find(ProgressText(kLarge, kLarge)));
         EXPECT_EQ(md5, fixtures::Md5Of(fixtures::Sandbox::ReadFile(Target("large_setup.sh"))))
@@ -77,7 +77,8 @@ TEST_F(DownloaderE2eTest, TheSecondProductDownloadsIsVerifiedAndItsInstallerRuns
     ASSERT_TRUE(WaitForExit(seconds(40))) << "the dialog did not close within 40 s\n"
                                           << Diagnostics();
 
-    EXPECT_TRUE(WIFEXITED(ExitStatus()) && WEXITSTATUS(ExitStatus()) == 0) << ExitStatus();
+    EXPECT_TRUE(WIFEXITED(ExitStatus()) && WEXITSTATUS(ExitStatus()) == 0) << ExitStatus() << "\n"
+                                                                           << Diagnostics();
     const std::string log = RunLog();
     EXPECT_NE(std::string::npos, log.find(ProgressText(secondSize, secondSize)))
         << "the progress never reached the whole size\n"
