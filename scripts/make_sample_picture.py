@@ -1,5 +1,10 @@
 #!/usr/bin/env python3
-"""Draws the bundled sample product picture (a 24-bit BMP) for the sample configuration."""
+"""Draws the bundled sample product picture (a 24-bit BMP) for the sample configuration.
+
+    make_sample_picture.py out.bmp [width height]
+
+The default size, 412 x 150, fills the main dialog's picture frame at its font.
+"""
 import math
 import struct
 import sys
@@ -26,7 +31,7 @@ def pixel(x, y, w, h):
 
 def main():
     out = sys.argv[1]
-    w = int(sys.argv[2]) if len(sys.argv) > 2 else 180
+    w = int(sys.argv[2]) if len(sys.argv) > 2 else 412
     h = int(sys.argv[3]) if len(sys.argv) > 3 else 150
     row = (w * 3 + 3) & ~3
     data = bytearray()

@@ -36,14 +36,30 @@ done
 printf '<html><body><h1>Before you install</h1><p>Close other programs first.</p></body></html>\n' > "$served/tips.html"
 printf '<html><body><h1>The download stops</h1><p>Press Resume; it goes on where it stopped.</p></body></html>\n' > "$served/faq.html"
 
-python3 scripts/sample_server.py "$served" > "$run/server.port" &
+# Each connection at most ZELV_SAMPLE_RATE bytes a second (default 1 MiB), so the progress can
+# be watched; 0 serves as fast as the machine goes.
+python3 scripts/sample_server.py --rate "${ZELV_SAMPLE_RATE:-1048576}" "$served" > "$run/server.port" &
 server=$!
 trap 'kill $server 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [[ -s $run/server.port ]] && break; sleep 0.1; done
-port=$(head -n1 "$run/server.port")
-md5=$(md5sum "$served/tessarine_studio_setup.sh" | cut -d' ' -f1)
-sed -e "s/@PORT@/$port/g" -e "s/@MD5_STUDIO@/$md5/g" samples/DownloadCfg.ini.in > "$run/DownloadCfg.ini"
+port=$(head -n1 "$run/server.port" 2>/dev/null || true)
+if [[ -z $port ]]; then
+    echo "The sample server did not start." >&2
+    exit 1
+fi
+md5_of() { md5sum "$served/tessarine_$1_setup.sh" | cut -d' ' -f1; }
+sed -e "s/@PORT@/$port/g" -e "s/@MD5_STUDIO@/$(md5_of studio)/g" -e "s/@MD5_LITE@/$(md5_of lite)/g" \
+    samples/DownloadCfg.ini.in > "$run/DownloadCfg.ini"
 cp samples/product_name.bmp "$run/product_name.bmp"
+
+# The program saves to the desktop folder, which a desktop session has; make it where it is
+# missing (as on a bare virtual display), or the download finds no place to go.
+desktop=$HOME/Desktop
+if command -v xdg-user-dir >/dev/null; then desktop=$(xdg-user-dir DESKTOP); fi
+if [[ ! -d $desktop ]]; then
+    echo "Making the desktop folder $desktop, where the download goes"
+    mkdir -p "$desktop"
+fi
 
 echo "Sample server on 127.0.0.1:$port; running the downloader in $run"
 cd "$run"

@@ -2,8 +2,9 @@
 """A small HTTP/1.1 file server for trying the downloader by hand.
 
 Serves the files of one folder on 127.0.0.1 with HEAD, Content-Length and single byte ranges
-(Accept-Ranges: bytes), so a download can use parallel ranged connections. It prints the port it
-listens on as its first line and serves until it is stopped.
+(Accept-Ranges: bytes), so a download can use parallel ranged connections; --rate bounds each
+connection's bytes a second, so that a download on this machine takes long enough to be seen.
+It prints the port it listens on as its first line and serves until it is stopped.
 """
 import argparse
 import http.server
@@ -11,11 +12,13 @@ import os
 import re
 import socketserver
 import sys
+import time
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     root = "."
+    rate = 0  # bytes a second a connection; 0: unbounded
 
     def log_message(self, fmt, *args):  # quiet: the downloader has its own log
         pass
@@ -59,12 +62,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with open(path, "rb") as f:
             f.seek(start)
             left = end - start + 1
+            sent, began = 0, time.monotonic()
             while left > 0:
                 chunk = f.read(min(left, 65536))
                 if not chunk:
                     break
                 self.wfile.write(chunk)
                 left -= len(chunk)
+                sent += len(chunk)
+                if self.rate:
+                    ahead = sent / self.rate - (time.monotonic() - began)
+                    if ahead > 0:
+                        time.sleep(ahead)
 
     def do_HEAD(self):
         self._head(False)
@@ -82,8 +91,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("folder")
     parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--rate", type=int, default=0, help="bytes a second a connection")
     args = parser.parse_args()
     Handler.root = os.path.abspath(args.folder)
+    Handler.rate = max(args.rate, 0)
     with Server(("127.0.0.1", args.port), Handler) as server:
         print(server.server_address[1], flush=True)
         server.serve_forever()

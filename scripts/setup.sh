@@ -12,7 +12,7 @@ packages=(
     clang-format coreutils python3
     nginx-light squid openssl
     aria2 axel curl
-    xvfb xauth xdotool
+    xvfb xauth xdotool x11-apps
 )
 
 missing=()

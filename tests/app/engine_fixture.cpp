@@ -1,8 +1,5 @@
 #include "engine_fixture.h"
 
-#include <openssl/evp.h>
-
-#include <cstdio>
 #include <filesystem>
 
 #include "app/dl_info.h"
@@ -76,19 +73,6 @@ void ServedEngineTest::TearDown() {
 void ServedEngineTest::Start(TestDlg& dlg, int split) {
     Prepare(dlg, Url(), split, Md5Of(bytes_));
     dlg.OnBnClickedAction();
-}
-
-std::string Md5Of(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-    std::string text;
-    char hex[3];
-    for (unsigned int i = 0; i < length; ++i) {
-        std::snprintf(hex, sizeof(hex), "%02x", digest[i]);
-        text += hex;
-    }
-    return text;
 }
 
 }  // namespace apptest

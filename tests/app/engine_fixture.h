@@ -8,6 +8,7 @@
 #include "app_fixture.h"
 #include "fixtures/fault_server.h"
 #include "platform/clock.h"
+#include "fixtures/digest.h"
 
 namespace apptest {
 
@@ -72,7 +73,6 @@ inline std::string Res(UINT id) {
     return LoadText(id).GetString();
 }
 
-// The lowercase MD5 text of `bytes`.
-std::string Md5Of(const std::string& bytes);
+using fixtures::Md5Of;
 
 }  // namespace apptest

@@ -1,5 +1,5 @@
-// Renders both dialog templates into PNG files beside the test programs (docs/ keeps a copy of
-// the main dialog's), so the layout can be looked at without a display.
+// Renders both dialog templates into PNG files beside the test programs, so the layout can be
+// looked at without a display (docs/ holds pictures of the real program, scripts/screenshots.sh).
 #include <gtest/gtest.h>
 
 #include <filesystem>
