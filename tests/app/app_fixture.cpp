@@ -1,5 +1,6 @@
 #include "app_fixture.h"
 
+#include <filesystem>
 #include <sstream>
 
 #include "platform/app.h"
@@ -10,6 +11,24 @@ namespace apptest {
 std::string TestDlg::OpenLog() {
     m_logFile.InitLogFile(this, m_strLogDir);
     return platform::ToNativePath(m_strLogDir + "Download.log");
+}
+
+std::string TestDlg::LogPath() const {
+    return platform::ToNativePath(m_strLogDir + "Download.log");
+}
+
+bool TestDlg::Ended() const {
+    return platform::testing::InnermostModalDialog() != m_hWnd;
+}
+
+WorkingFolder::WorkingFolder(const std::string& folder)
+    : previous_(std::filesystem::current_path().string()) {
+    std::filesystem::current_path(folder);
+}
+
+WorkingFolder::~WorkingFolder() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
 }
 
 void DialogTest::SetUp() {
@@ -26,8 +45,17 @@ void DialogTest::TearDown() {
 }
 
 bool DialogTest::Run(const std::function<void(TestDlg&)>& body) {
+    return RunDialog(body, false);
+}
+
+bool DialogTest::RunSetUp(const std::function<void(TestDlg&)>& body) {
+    return RunDialog(body, true);
+}
+
+bool DialogTest::RunDialog(const std::function<void(TestDlg&)>& body, bool realSetUp) {
     bool ran = false;
     TestDlg dlg;
+    dlg.realSetUp = realSetUp;
     dlg.body = [&](TestDlg& d) {
         ran = true;
         body(d);

@@ -18,9 +18,9 @@ namespace apptest {
 // and its controls are bound, then ends the dialog.
 class TestDlg : public CZELVDownloaderDlg {
   public:
-    using CZELVDownloaderDlg::m_arrProductMD5;
     using CZELVDownloaderDlg::m_arrFAQURL;
     using CZELVDownloaderDlg::m_arrGuideURL;
+    using CZELVDownloaderDlg::m_arrProductMD5;
     using CZELVDownloaderDlg::m_arrProductURL;
     using CZELVDownloaderDlg::m_bRangesByte;
     using CZELVDownloaderDlg::m_brBkgnd;
@@ -52,15 +52,21 @@ class TestDlg : public CZELVDownloaderDlg {
     using CZELVDownloaderDlg::m_nLiveWorkers;
     using CZELVDownloaderDlg::m_nRecordsSize;
     using CZELVDownloaderDlg::OnBnClickedAction;
+    using CZELVDownloaderDlg::OnBrowse;
     using CZELVDownloaderDlg::OnClose;
     using CZELVDownloaderDlg::OnExit;
+    using CZELVDownloaderDlg::OnSelChangeProduct;
     using CZELVDownloaderDlg::OnTimer;
 
-
     std::function<void(TestDlg&)> body;
+    // Runs the dialog's own set-up before the body instead of the bare binding of controls.
+    bool realSetUp = false;
 
     BOOL OnInitDialog() override {
-        CDialog::OnInitDialog();
+        if (realSetUp)
+            CZELVDownloaderDlg::OnInitDialog();
+        else
+            CDialog::OnInitDialog();
         if (body)
             body(*this);
         EndDialog(IDOK);
@@ -76,6 +82,23 @@ class TestDlg : public CZELVDownloaderDlg {
     bool Enabled(int id) const { return GetDlgItem(id)->IsWindowEnabled() != FALSE; }
     // Opens the log in the sandbox with this dialog as its owner; returns its native path.
     std::string OpenLog();
+    // The native path of the log that the set-up (or OpenLog) opened.
+    std::string LogPath() const;
+    // Something (the close handler's default handling, say) has ended the modal run.
+    bool Ended() const;
+};
+
+// Makes `folder` the process's working folder for its lifetime (the set-up reads its
+// configuration from there), then restores the previous one.
+class WorkingFolder {
+  public:
+    explicit WorkingFolder(const std::string& folder);
+    ~WorkingFolder();
+    WorkingFolder(const WorkingFolder&) = delete;
+    WorkingFolder& operator=(const WorkingFolder&) = delete;
+
+  private:
+    std::string previous_;
 };
 
 class DialogTest : public fixtures::SandboxTest {
@@ -84,7 +107,10 @@ class DialogTest : public fixtures::SandboxTest {
     void TearDown() override;
     // Runs a fresh dialog with `body`; false when the modal run did not happen.
     bool Run(const std::function<void(TestDlg&)>& body);
+    // As Run, with the dialog's own set-up before the body.
+    bool RunSetUp(const std::function<void(TestDlg&)>& body);
     static std::vector<std::string> LogLines(const std::string& nativePath);
+    bool RunDialog(const std::function<void(TestDlg&)>& body, bool realSetUp);
 
     HMODULE resources_ = nullptr;
     platform::testing::ScriptedResponder responder_;

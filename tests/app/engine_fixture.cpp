@@ -31,6 +31,19 @@ std::string PrepareDownload(TestDlg& dlg, const std::string& url, int split, con
     return logPath;
 }
 
+void EngineTest::ForgetLog() const {
+    if (!logPath_.empty())
+        std::remove(logPath_.c_str());
+}
+
+void EngineTest::WriteInstaller(const std::string& path, const std::string& marker) const {
+    sandbox_.WriteFile(path, "#!/bin/sh\necho started > '" + marker + "'\n");
+}
+
+bool EngineTest::AppearsSoon(const std::string& path, int timeoutMs) {
+    return platform::testing::PumpUntil([&] { return fixtures::Sandbox::Exists(path); }, timeoutMs);
+}
+
 bool EngineTest::WaitSettled(TestDlg& dlg, int timeoutMs) {
     return platform::testing::PumpUntil(
         [&] {
@@ -38,6 +51,53 @@ bool EngineTest::WaitSettled(TestDlg& dlg, int timeoutMs) {
                    dlg.m_nLiveWorkers.load() == 0;
         },
         timeoutMs);
+}
+
+namespace {
+const char kStore[] = "SOFTWARE\\Corvantis\\Downloader";
+
+HKEY CreateStoreKey(const std::string& subKey) {
+    HKEY key = nullptr;
+    const std::string path = std::string(kStore) + "\\" + subKey;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                             KEY_WRITE | KEY_QUERY_VALUE, nullptr, &key, nullptr));
+    return key;
+}
+void SetStoreText(HKEY key, const char* name, const std::string& text) {
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>(text.size() + 1));
+}
+void SetStoreNumber(HKEY key, const char* name, DWORD value) {
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4);
+}
+}  // namespace
+
+void WriteSavedDownload(const SavedDownload& saved) {
+    HKEY key = CreateStoreKey("Progress");
+    SetStoreText(key, "URL", saved.url);
+    SetStoreText(key, "UseProxy", "");
+    SetStoreText(key, "FullName", saved.fullName);
+    SetStoreNumber(key, "SplitNumber", saved.split);
+    SetStoreNumber(key, "ServerFileSize", saved.size);
+    SetStoreNumber(key, "SupportRangesByte", saved.ranges);
+    SetStoreText(key, "UN", "");
+    SetStoreText(key, "XX", "");
+    RegCloseKey(key);
+    for (size_t i = 0; i < saved.connections.size(); ++i) {
+        HKEY connect = CreateStoreKey("Progress\\Connect" + std::to_string(i));
+        SetStoreNumber(connect, "StartRange", saved.connections[i].first);
+        SetStoreNumber(connect, "WrittenBytes", saved.connections[i].second);
+        RegCloseKey(connect);
+    }
+}
+
+bool SavedKeyExists(const std::string& subKey) {
+    const std::string path = subKey.empty() ? kStore : std::string(kStore) + "\\" + subKey;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
 }
 
 DWORD EngineTest::Written(TestDlg& dlg) {

@@ -2,13 +2,17 @@
 // that drive it the way its handlers do.
 #pragma once
 
+#include <atomic>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/resource_text.h"
 #include "app_fixture.h"
 #include "fixtures/fault_server.h"
 #include "platform/clock.h"
 #include "fixtures/digest.h"
+#include "platform/test_seams.h"
 
 namespace apptest {
 
@@ -38,6 +42,12 @@ class EngineTest : public DialogTest {
     std::string Log() const { return fixtures::Sandbox::ReadFile(logPath_); }
     bool LogHas(const std::string& text) const { return Log().find(text) != std::string::npos; }
 
+    // Removes the log, so that the next run of a table starts a log of its own.
+    void ForgetLog() const;
+    // A small installer: a shell script that writes `marker` when it runs.
+    void WriteInstaller(const std::string& path, const std::string& marker) const;
+    // Waits (pumping) until `path` exists.
+    static bool AppearsSoon(const std::string& path, int timeoutMs = 10000);
     // The bytes the records count, summed.
     static DWORD Written(TestDlg& dlg);
     // No saved download in the registry.
@@ -62,6 +72,63 @@ class ServedEngineTest : public EngineTest {
     fixtures::FaultServer server_;
     std::string bytes_;
 };
+
+// The tick count that GetTickCount gives while it lives: each reading comes `step` ms after the
+// previous one (a second by default, so no two clicks of the main button are ever taken for a
+// double click); a step of 0 holds it where the test sets it. Each one starts far from where
+// the previous one ended, since the main button keeps its last click for the whole process.
+class TestTicks : public platform::TickSource {
+  public:
+    explicit TestTicks(DWORD step = 1000) : step_(step) {
+        static std::atomic<DWORD> s_start{1000000};
+        now_ = s_start.fetch_add(50000000);
+        platform::SetTickSource(this);
+    }
+    ~TestTicks() override { platform::SetTickSource(nullptr); }
+    DWORD Now() override { return now_.fetch_add(step_) + step_; }
+    void Hold(DWORD now) {
+        step_ = 0;
+        now_ = now;
+    }
+
+  private:
+    std::atomic<DWORD> step_;
+    std::atomic<DWORD> now_;
+};
+
+// The user the process runs as while it lives (a plain user by default, so that a start never
+// asks for elevation).
+class TestIdentity : public platform::testing::IdentitySource {
+  public:
+    explicit TestIdentity(unsigned uid = 1000, std::vector<std::string> groups = {}) {
+        identity_.effectiveUid = uid;
+        identity_.groups = std::move(groups);
+        platform::testing::SetIdentitySource(this);
+    }
+    ~TestIdentity() override { platform::testing::SetIdentitySource(nullptr); }
+    platform::testing::ProcessIdentity Current() override { return identity_; }
+
+  private:
+    platform::testing::ProcessIdentity identity_;
+};
+
+// A download that an earlier run left in the registry.
+struct SavedDownload {
+    std::string url;
+    std::string fullName;  // Windows form
+    DWORD split = 4;
+    DWORD size = 1000;
+    DWORD ranges = 1;
+    std::vector<std::pair<DWORD, DWORD>> connections;  // StartRange, WrittenBytes
+};
+void WriteSavedDownload(const SavedDownload& saved);
+// Whether the saved state holds `subKey` ("" for the store itself, "Progress\\Connect0", ...).
+bool SavedKeyExists(const std::string& subKey);
+
+// A text of the resource library.
+inline std::string Res(UINT id) {
+    return LoadText(id).GetString();
+}
 
 // One product with `url` and `md5` (empty: none), selected; the target path `target` (native);
 // the log open; `split` connections. Returns the log's native path.
