@@ -8,10 +8,10 @@
 #include "platform/folders.h"
 #include "platform/process.h"
 #include "platform/shell.h"
+#include "platform/sync.h"
 #include "platform/textconv.h"
 #include "platform/token.h"
 #include "platform/version.h"
-#include "platform/sync.h"
 
 namespace {
 constexpr int kDigestTries = 4;

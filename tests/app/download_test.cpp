@@ -109,36 +109,63 @@ TEST_F(DownloadTest, AMisbehavingServerGivesACorrectFileOrAReportedFailure) {
         bool stall = false;
     };
     const Case cases[] = {
-        {"ranges announced but ignored", {Fault::IgnoreRange()}, kCorrect,
+        {"ranges announced but ignored",
+         {Fault::IgnoreRange()},
+         kCorrect,
          "The server ignores byte ranges: one connection from now on"},
         // Each answer starts and ends 100 bytes early: what is held is skipped, and the last
         // bytes of a range never come.
-        {"Content-Range before the position, always", {Fault::ShiftStart(-100)}, kReported,
+        {"Content-Range before the position, always",
+         {Fault::ShiftStart(-100)},
+         kReported,
          "the server ended the answer with"},
-        {"Content-Range before the position, once", {Fault::ShiftStart(-100).Times(4)}, kCorrect,
+        {"Content-Range before the position, once",
+         {Fault::ShiftStart(-100).Times(4)},
+         kCorrect,
          "the server ended the answer with"},
-        {"Content-Range after the position", {Fault::ShiftStart(100)}, kReported,
+        {"Content-Range after the position",
+         {Fault::ShiftStart(100)},
+         kReported,
          "Content-Range starts after the position asked for"},
-        {"another total in Content-Range", {Fault::WrongTotal(kSize + 10)}, kReported,
+        {"another total in Content-Range",
+         {Fault::WrongTotal(kSize + 10)},
+         kReported,
          "names another file size"},
-        {"more than asked, claimed as asked", {Fault::ExtraClaimAsked(4096)}, kCorrect,
+        {"more than asked, claimed as asked",
+         {Fault::ExtraClaimAsked(4096)},
+         kCorrect,
          "the server sent more than the range"},
         {"more than asked, claimed honestly", {Fault::ExtraClaimHonest(4096)}, kCorrect, ""},
         {"garbage after the end of the file", {Fault::GarbageAfterEnd(4096)}, kCorrect, ""},
-        {"fewer bytes, always", {Fault::ShortBody(100)}, kReported,
+        {"fewer bytes, always",
+         {Fault::ShortBody(100)},
+         kReported,
          "the server ended the answer with"},
-        {"fewer bytes, twice", {Fault::ShortBody(100).Times(2)}, kCorrect,
+        {"fewer bytes, twice",
+         {Fault::ShortBody(100).Times(2)},
+         kCorrect,
          "the server ended the answer with"},
-        {"a probe that claims more", {Fault::LyingLength(kSize + 1000)}, kReported,
+        {"a probe that claims more",
+         {Fault::LyingLength(kSize + 1000)},
+         kReported,
          "names another file size"},
-        {"a probe that claims less", {Fault::LyingLength(kSize - 1000)}, kReported,
+        {"a probe that claims less",
+         {Fault::LyingLength(kSize - 1000)},
+         kReported,
          "names another file size"},
-        {"drops on the first four connections", {Fault::DropAfter(20000).Times(4)}, kCorrect,
+        {"drops on the first four connections",
+         {Fault::DropAfter(20000).Times(4)},
+         kCorrect,
          "Detect this download process is dropped!!"},
-        {"drops on every connection", {Fault::DropAfter(20000)}, kReported,
+        {"drops on every connection",
+         {Fault::DropAfter(20000)},
+         kReported,
          "Detect this download process is dropped!!"},
-        {"a stall that the watchdog restarts", {Fault::StallAfter(kStallAt).Times(4)}, kCorrect,
-         "File size not changed over 60 seconds", true},
+        {"a stall that the watchdog restarts",
+         {Fault::StallAfter(kStallAt).Times(4)},
+         kCorrect,
+         "File size not changed over 60 seconds",
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -175,7 +202,8 @@ TEST_F(DownloadTest, AMisbehavingServerGivesACorrectFileOrAReportedFailure) {
                 << "never a wrong file shown as done";
             bool failureShown = false;
             for (size_t i = boxesBefore; i < boxes.size(); ++i)
-                failureShown |= boxes[i].text == FormatText(IDS_DOWNLOAD_FAILED, Url().c_str()).GetString();
+                failureShown |=
+                    boxes[i].text == FormatText(IDS_DOWNLOAD_FAILED, Url().c_str()).GetString();
             EXPECT_TRUE(failureShown) << "the failure reaches the user";
         }
     }

@@ -9,9 +9,9 @@
 
 #include "app/resource_text.h"
 #include "app_fixture.h"
+#include "fixtures/digest.h"
 #include "fixtures/fault_server.h"
 #include "platform/clock.h"
-#include "fixtures/digest.h"
 #include "platform/test_seams.h"
 
 namespace apptest {
@@ -134,11 +134,6 @@ inline std::string Res(UINT id) {
 // the log open; `split` connections. Returns the log's native path.
 std::string PrepareDownload(TestDlg& dlg, const std::string& url, int split, const std::string& md5,
                             const std::string& target);
-
-// A text of the resource library.
-inline std::string Res(UINT id) {
-    return LoadText(id).GetString();
-}
 
 using fixtures::Md5Of;
 
