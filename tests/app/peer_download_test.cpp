@@ -68,15 +68,6 @@ std::vector<Logged> ParseNginxLog(const std::string& text) {
     return requests;
 }
 
-int CountLines(const std::string& text, const std::string& part) {
-    int count = 0;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        count += line.find(part) != std::string::npos;
-    return count;
-}
-
 // The ranges a download of `size` bytes over `split` connections asks for, in order.
 std::vector<std::string> ExpectedRanges(size_t size, int split) {
     const size_t chunk = size / static_cast<size_t>(split);
@@ -320,7 +311,7 @@ TEST_F(PeerDownloadTest, AnUntrustedCertificateFailsTheProbeWithTheTlsError) {
     EXPECT_EQ(std::vector<std::string>{Res(IDS_ERROR_CAPTION) + " | " +
                                        FormatText(IDS_DOWNLOAD_FAILED, url.c_str()).GetString()},
               Boxes(boxesBefore));
-    EXPECT_EQ(0, CountLines(fixtures::Sandbox::ReadFile(nginx_->accessLog()), "GET "))
+    EXPECT_EQ(0, fixtures::CountLinesWith(fixtures::Sandbox::ReadFile(nginx_->accessLog()), "GET "))
         << "no transfer started";
 }
 
@@ -368,10 +359,11 @@ TEST_P(ProxiedDownloadTest, TheRightCredentialsDownloadThroughTheProxy) {
     const std::string asUser = " GET " + url_ + " " + squid_->user() + " ";
     EXPECT_TRUE(
         fixtures::WaitForFileContaining(squid_->accessLog(), asUser, std::chrono::seconds(5)));
-    EXPECT_EQ(kSplit, CountLines(fixtures::Sandbox::ReadFile(squid_->accessLog()), asUser))
+    EXPECT_EQ(kSplit,
+              fixtures::CountLinesWith(fixtures::Sandbox::ReadFile(squid_->accessLog()), asUser))
         << fixtures::FileTail(squid_->accessLog());
-    EXPECT_EQ(1, CountLines(fixtures::Sandbox::ReadFile(squid_->accessLog()),
-                            " HEAD " + url_ + " " + squid_->user() + " "));
+    EXPECT_EQ(1, fixtures::CountLinesWith(fixtures::Sandbox::ReadFile(squid_->accessLog()),
+                                          " HEAD " + url_ + " " + squid_->user() + " "));
     const std::vector<Logged> gets = NginxGets(NginxServer::kFiles + std::string(kName), kSplit);
     ASSERT_EQ(static_cast<size_t>(kSplit), gets.size());
     std::multiset<std::string> ranges;
