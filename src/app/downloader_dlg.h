@@ -100,6 +100,8 @@ class CZELVDownloaderDlg : public CDialog {
     void OnCancel() override;
     // A transfer run is under way, or the download is running.
     BOOL WorkerRuns() const;
+    // A worker started by this dialog has not ended yet.
+    BOOL HasLiveWorker() const { return m_nLiveWorkers.load() > 0; }
 
   protected:
     void DoDataExchange(CDataExchange* pDX) override;
