@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -67,8 +68,15 @@ class TestDlg : public CZELVDownloaderDlg {
             CZELVDownloaderDlg::OnInitDialog();
         else
             CDialog::OnInitDialog();
-        if (body)
-            body(*this);
+        // An exception must fail the test, not leave the modal run waiting for ever.
+        try {
+            if (body)
+                body(*this);
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "the test body threw: " << e.what();
+        } catch (...) {
+            ADD_FAILURE() << "the test body threw";
+        }
         EndDialog(IDOK);
         return TRUE;
     }
