@@ -91,6 +91,17 @@ void WriteSavedDownload(const SavedDownload& saved) {
     }
 }
 
+bool ReadSavedNumber(const std::string& path, const char* name, DWORD* value) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 4;
+    const bool ok = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value),
+                                     &size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
 bool SavedKeyExists(const std::string& subKey) {
     const std::string path = subKey.empty() ? kStore : std::string(kStore) + "\\" + subKey;
     HKEY key = nullptr;

@@ -122,6 +122,8 @@ struct SavedDownload {
     std::vector<std::pair<DWORD, DWORD>> connections;  // StartRange, WrittenBytes
 };
 void WriteSavedDownload(const SavedDownload& saved);
+// A number of the registry (`path` under HKEY_LOCAL_MACHINE); false when it cannot be read.
+bool ReadSavedNumber(const std::string& path, const char* name, DWORD* value);
 // Whether the saved state holds `subKey` ("" for the store itself, "Progress\\Connect0", ...).
 bool SavedKeyExists(const std::string& subKey);
 

@@ -24,16 +24,6 @@ HKEY Create(const std::string& path) {
                                              KEY_WRITE | KEY_QUERY_VALUE, nullptr, &key, nullptr));
     return key;
 }
-bool ReadNumber(const std::string& path, const char* name, DWORD* value) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    DWORD size = 4;
-    const bool ok = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value),
-                                     &size) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return ok;
-}
 std::string ConnectKey(int i) {
     return std::string(kProgress) + "\\Connect" + std::to_string(i);
 }
@@ -163,11 +153,11 @@ TEST_F(ProgressStoreTest, ASaveStoresOnlyWhatReachedTheDisk) {
         EXPECT_TRUE(dlg.SaveRegConnectionInfo());
     }));
     DWORD start = 0, written = 0;
-    ASSERT_TRUE(ReadNumber(ConnectKey(1), "StartRange", &start));
-    ASSERT_TRUE(ReadNumber(ConnectKey(1), "WrittenBytes", &written));
+    ASSERT_TRUE(ReadSavedNumber(ConnectKey(1), "StartRange", &start));
+    ASSERT_TRUE(ReadSavedNumber(ConnectKey(1), "WrittenBytes", &written));
     EXPECT_EQ(500u, start);
     EXPECT_EQ(200u, written) << "the count of the last flush, not the live one";
-    ASSERT_TRUE(ReadNumber(ConnectKey(0), "WrittenBytes", &written));
+    ASSERT_TRUE(ReadSavedNumber(ConnectKey(0), "WrittenBytes", &written));
     EXPECT_EQ(0u, written);
 }
 

@@ -16,17 +16,6 @@ namespace {
 
 using fixtures::Fault;
 
-bool ReadNumber(const std::string& path, const char* name, DWORD* value) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    DWORD size = 4;
-    const bool ok = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value),
-                                     &size) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return ok;
-}
-
 class ResumeTest : public ServedEngineTest {
   protected:
     // Starts a slow download and pauses it once some bytes have come.
@@ -47,8 +36,8 @@ class ResumeTest : public ServedEngineTest {
             const std::string key =
                 "SOFTWARE\\Corvantis\\Downloader\\Progress\\Connect" + std::to_string(i);
             DWORD start = 0, written = 0;
-            EXPECT_TRUE(ReadNumber(key, "StartRange", &start)) << i;
-            EXPECT_TRUE(ReadNumber(key, "WrittenBytes", &written)) << i;
+            EXPECT_TRUE(ReadSavedNumber(key, "StartRange", &start)) << i;
+            EXPECT_TRUE(ReadSavedNumber(key, "WrittenBytes", &written)) << i;
             EXPECT_LE(start + written, onDisk.size());
             EXPECT_TRUE(onDisk.compare(start, written, bytes_, start, written) == 0)
                 << "connection " << i << " counts bytes that are not the server's on disk";
