@@ -169,10 +169,15 @@ class CZELVDownloaderDlg : public CDialog {
 
   private:
     // Engine helpers.
-    void SetCurlProxy(void* curl, CString& strUserPwd, int nConnection);
+    void SetCurlProxy(void* curl, int nConnection);
     void RunTransfers();
+    // Range i of the current size and split: its first byte and one past its last.
+    DWORD RangeStart(int nIndex, int nSplit) const;
     ULONGLONG RangeEnd(int nIndex, int nSplit) const;
+    // A record of range i starts where the range does and counts no more than it holds.
+    BOOL RangeHolds(int nIndex, int nSplit, DWORD dwStart, DWORD dwWritten) const;
     BOOL RecordsFit(int nSplit) const;
+    BOOL SetOutputLength(CFile& file, BOOL& bResume);
     void FillFreshRecords(int nSplit, CFile* pFile);
     BOOL OpenOutputFile(CFile& file, BOOL& bResume);
     BOOL SyncOutputFile(CFile& file, int nSplit);
@@ -182,7 +187,10 @@ class CZELVDownloaderDlg : public CDialog {
     void ShowResumeWarning();
     HKEY WriteRegProgressInfo();
     void ForgetSavedConnections();
+    BOOL IsWorkerActive() const;
     BOOL WaitForWorkerEnd();
+    void SelectProductOfURL();
+    void DisableChoiceControls();
 
     DECLARE_MESSAGE_MAP()
 };

@@ -18,6 +18,16 @@ CString FileNameOf(const CString& strURL) {
 }
 }  // namespace
 
+void CZELVDownloaderDlg::SelectProductOfURL() {
+    for (int i = 0; i < m_arrProductURL.GetSize(); ++i) {
+        const CString& strProduct = m_arrProductURL[i];
+        if (m_strURL.Left(strProduct.GetLength()) == strProduct) {
+            m_cbProduct.SendMessage(CB_SETCURSEL, static_cast<WPARAM>(i), 0);
+            return;
+        }
+    }
+}
+
 BOOL CZELVDownloaderDlg::WorkerRuns() const {
     return m_nLiveWorkers.load() > 0 || m_nStatus == STATUS_DOWNLOADING;
 }
@@ -69,12 +79,8 @@ void CZELVDownloaderDlg::OnExit() {
                 EnableControls(TRUE);
                 if (bWasRunning) {
                     OnResume();
-                    if (m_nStatus == STATUS_DOWNLOADING) {
-                        if (CWnd* pProduct = GetDlgItem(IDC_COMBO_PRODUCT))
-                            pProduct->EnableWindow(FALSE);
-                        if (CWnd* pBrowse = GetDlgItem(IDC_BUTTON_BROWSE))
-                            pBrowse->EnableWindow(FALSE);
-                    }
+                    if (m_nStatus == STATUS_DOWNLOADING)
+                        DisableChoiceControls();
                 }
                 return;
             }
@@ -89,9 +95,7 @@ void CZELVDownloaderDlg::OnClose() {
     m_arrGuideURL.RemoveAll();
     m_arrFAQURL.RemoveAll();
     m_arrProductMD5.RemoveAll();
-    DWORD dwExitCode = 0;
-    if (m_hThread != NULL && GetExitCodeThread(m_hThread, &dwExitCode) &&
-        dwExitCode == STILL_ACTIVE) {
+    if (IsWorkerActive()) {
         m_nStatus = STATUS_PAUSED;
         WaitForSingleObject(m_hThread, THREAD_WAIT_MS);
     }
@@ -154,13 +158,7 @@ void CZELVDownloaderDlg::OnSelChangeProduct() {
     if (m_nStatus == STATUS_PAUSED) {
         if (MessageBox(LoadText(IDS_ASK_CHANGE_PRODUCT), LoadText(IDS_MSGBOX_CAPTION), MB_YESNO) !=
             IDYES) {
-            for (int i = 0; i < m_arrProductURL.GetSize(); ++i) {
-                const CString& strProduct = m_arrProductURL[i];
-                if (m_strURL.Left(strProduct.GetLength()) == strProduct) {
-                    m_cbProduct.SendMessage(CB_SETCURSEL, static_cast<WPARAM>(i), 0);
-                    break;
-                }
-            }
+            SelectProductOfURL();
             return;
         }
         BackToStartNewEnv(TRUE);

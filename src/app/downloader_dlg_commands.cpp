@@ -42,10 +42,9 @@ int CZELVDownloaderDlg::OnStart() {
 
 int CZELVDownloaderDlg::OnPause() {
     m_logFile.WriteLog("+++++ OnPause()", FALSE, LOG_INFO);
-    DWORD dwExitCode = 0;
-    const BOOL bExitCode = m_hThread != NULL && GetExitCodeThread(m_hThread, &dwExitCode);
+    const BOOL bActive = IsWorkerActive();  // read before the stop request
     m_nStatus = STATUS_PAUSED;
-    if (bExitCode && dwExitCode == STILL_ACTIVE) {
+    if (bActive) {
         m_logFile.WriteLog("Wait thread leave ++++++", FALSE, LOG_INFO);
         WaitForSingleObject(m_hThread, THREAD_WAIT_MS);
         m_logFile.WriteLog("Wait thread leave ------", FALSE, LOG_INFO);

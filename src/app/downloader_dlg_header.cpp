@@ -7,10 +7,10 @@
 #include "app/resource_text.h"
 
 namespace {
-// The proxy options that the probe and every transfer share.
+// The proxy options that the probe and every transfer share (libcurl copies the texts).
 void SetProxyOptions(CURL* curl, const CString& strProxy, const CString& strUser,
-                     const CString& strPassword, CString& strUserPwd, CLogFile& log,
-                     int nConnection) {
+                     const CString& strPassword, CLogFile& log, int nConnection) {
+    CString strUserPwd;
     curl_easy_setopt(curl, CURLOPT_PROXY, strProxy.GetString());
     if (!strUser.IsEmpty()) {
         strUserPwd.Format("%s:%s", strUser.GetString(), strPassword.GetString());
@@ -30,16 +30,15 @@ void SetProxyOptions(CURL* curl, const CString& strProxy, const CString& strUser
 }
 }  // namespace
 
-void CZELVDownloaderDlg::SetCurlProxy(void* curl, CString& strUserPwd, int nConnection) {
+void CZELVDownloaderDlg::SetCurlProxy(void* curl, int nConnection) {
     SetProxyOptions(static_cast<CURL*>(curl), m_strProxy, m_strProxyUser, m_strProxyPassword,
-                    strUserPwd, m_logFile, nConnection);
+                    m_logFile, nConnection);
 }
 
 BOOL CZELVDownloaderDlg::CheckHTTPHeader() {
     m_logFile.WriteLog("+++++ CheckHTTPHeader()", FALSE, LOG_INFO);
     BOOL bResult = FALSE;
     HTTPHeaderInfo headerInfo;
-    CString strUserPwd;
     CCurlUse curlUse;
 
     CURL* curl = curl_easy_init();
@@ -51,7 +50,7 @@ BOOL CZELVDownloaderDlg::CheckHTTPHeader() {
     }
 
     curl_easy_setopt(curl, CURLOPT_URL, m_strURL.GetString());
-    SetCurlProxy(curl, strUserPwd, -1);
+    SetCurlProxy(curl, -1);
     curl_easy_setopt(curl, CURLOPT_HEADER, 1L);
     curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &headerInfo);

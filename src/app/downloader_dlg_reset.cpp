@@ -7,12 +7,16 @@
 #include "platform/sync.h"
 #include "platform/thread.h"
 
+BOOL CZELVDownloaderDlg::IsWorkerActive() const {
+    DWORD dwExitCode = 0;
+    return m_hThread != NULL && GetExitCodeThread(m_hThread, &dwExitCode) &&
+           dwExitCode == STILL_ACTIVE;
+}
+
 BOOL CZELVDownloaderDlg::WaitForWorkerEnd() {
     if (m_hThread == NULL)
         return m_nLiveWorkers.load() == 0;
-    DWORD dwExitCode = 0;
-    if (GetExitCodeThread(m_hThread, &dwExitCode) && dwExitCode == STILL_ACTIVE &&
-        WaitForSingleObject(m_hThread, THREAD_WAIT_MS) != WAIT_OBJECT_0) {
+    if (IsWorkerActive() && WaitForSingleObject(m_hThread, THREAD_WAIT_MS) != WAIT_OBJECT_0) {
         m_logFile.WriteLog("The transfer run has not ended; what it uses is kept", FALSE,
                            LOG_ERROR);
         return FALSE;

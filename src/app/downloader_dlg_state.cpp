@@ -1,6 +1,13 @@
 // The state display: the main button's caption and the control group from the download state.
 #include "app/downloader_dlg.h"
 
+void CZELVDownloaderDlg::DisableChoiceControls() {
+    if (CWnd* pProduct = GetDlgItem(IDC_COMBO_PRODUCT))
+        pProduct->EnableWindow(FALSE);
+    if (CWnd* pBrowse = GetDlgItem(IDC_BUTTON_BROWSE))
+        pBrowse->EnableWindow(FALSE);
+}
+
 int CZELVDownloaderDlg::SyncUIStatus() {
     m_logFile.WriteLog("+++++ SyncUIStatus()", FALSE, LOG_INFO);
     EnableControls(TRUE);
@@ -27,10 +34,7 @@ int CZELVDownloaderDlg::SyncUIStatus() {
         case STATUS_DOWNLOADING:
             strCaption.LoadString(IDS_BUTTON_PAUSE);
             SetDlgItemText(IDC_BUTTON_ACTION, strCaption);
-            if (CWnd* pProduct = GetDlgItem(IDC_COMBO_PRODUCT))
-                pProduct->EnableWindow(FALSE);
-            if (CWnd* pBrowse = GetDlgItem(IDC_BUTTON_BROWSE))
-                pBrowse->EnableWindow(FALSE);
+            DisableChoiceControls();
             break;
         default:
             m_logFile.WriteLog("Should not be here [switch case]", FALSE, LOG_INFO);

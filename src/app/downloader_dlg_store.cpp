@@ -189,13 +189,7 @@ BOOL CZELVDownloaderDlg::LoadRegProgressInfo() {
         m_bRangesByte = dwValue != 0 ? TRUE : FALSE;
         logNumber("SupportRangesByte", dwValue);
 
-        for (int i = 0; i < m_arrProductURL.GetSize(); ++i) {
-            const CString& strProduct = m_arrProductURL[i];
-            if (m_strURL.Left(strProduct.GetLength()) == strProduct) {
-                m_cbProduct.SendMessage(CB_SETCURSEL, static_cast<WPARAM>(i), 0);
-                break;
-            }
-        }
+        SelectProductOfURL();
         bResult = TRUE;
     } while (false);
 
@@ -211,7 +205,6 @@ BOOL CZELVDownloaderDlg::LoadRegConnectionInfo() {
     delete[] m_pDLInfo;
     m_pDLInfo = new DLInfo[static_cast<size_t>(nSplit)]();
     m_nRecordsSize = m_nServerFileSize;
-    const DWORD dwChunk = m_nServerFileSize / static_cast<DWORD>(nSplit);
 
     int i = 0;
     for (; i < nSplit; ++i) {
@@ -227,8 +220,7 @@ BOOL CZELVDownloaderDlg::LoadRegConnectionInfo() {
         info.dwStartRange = dwStart;
         if (!ReadRegValue(&hKey, "WrittenBytes", &dwWritten))
             break;
-        const ULONGLONG ullLength = RangeEnd(i, nSplit) - static_cast<ULONGLONG>(i) * dwChunk;
-        if (dwStart != static_cast<DWORD>(i) * dwChunk || dwWritten > ullLength) {
+        if (!RangeHolds(i, nSplit, dwStart, dwWritten)) {
             // Keys of another download, or damaged ones: they cannot say where the bytes are.
             info.dwStartRange = 0;
             m_logFile.WriteLogFormat(LOG_ERROR,

@@ -52,6 +52,10 @@ UINT CZELVDownloaderDlg::PerformDownload(LPVOID pParam) {
     return 0;
 }
 
+DWORD CZELVDownloaderDlg::RangeStart(int nIndex, int nSplit) const {
+    return static_cast<DWORD>(nIndex) * (m_nServerFileSize / static_cast<DWORD>(nSplit));
+}
+
 ULONGLONG CZELVDownloaderDlg::RangeEnd(int nIndex, int nSplit) const {
     // 64-bit, so that a range of no bytes (a file smaller than the split) ends where it starts.
     const ULONGLONG ullChunk = m_nServerFileSize / static_cast<DWORD>(nSplit);
@@ -63,26 +67,27 @@ ULONGLONG CZELVDownloaderDlg::RangeEnd(int nIndex, int nSplit) const {
 BOOL CZELVDownloaderDlg::RecordsFit(int nSplit) const {
     if (m_pDLInfo == NULL || m_nRecordsSize != m_nServerFileSize)
         return FALSE;
-    const DWORD dwChunk = m_nServerFileSize / static_cast<DWORD>(nSplit);
     for (int i = 0; i < nSplit; ++i) {
         const DLInfo& info = m_pDLInfo[i];
-        const ULONGLONG ullLength = RangeEnd(i, nSplit) - static_cast<ULONGLONG>(i) * dwChunk;
         if (info.nMode != MODE_DOWNLOAD || info.nIndex != i ||
-            info.dwStartRange != static_cast<DWORD>(i) * dwChunk ||
-            info.dwWrittenBytes.load() > ullLength)
+            !RangeHolds(i, nSplit, info.dwStartRange, info.dwWrittenBytes.load()))
             return FALSE;
     }
     return TRUE;
 }
 
+BOOL CZELVDownloaderDlg::RangeHolds(int nIndex, int nSplit, DWORD dwStart, DWORD dwWritten) const {
+    return dwStart == RangeStart(nIndex, nSplit) &&
+           dwStart + static_cast<ULONGLONG>(dwWritten) <= RangeEnd(nIndex, nSplit);
+}
+
 void CZELVDownloaderDlg::FillFreshRecords(int nSplit, CFile* pFile) {
-    const DWORD dwChunk = m_nServerFileSize / static_cast<DWORD>(nSplit);
     for (int i = 0; i < nSplit; ++i) {
         DLInfo& info = m_pDLInfo[i];
         info.nMode = MODE_DOWNLOAD;
         info.nIndex = i;
         info.pFile = pFile;
-        info.dwStartRange = static_cast<DWORD>(i) * dwChunk;
+        info.dwStartRange = RangeStart(i, nSplit);
         info.dwWrittenBytes.store(0);
         info.dwSyncedBytes.store(0);
     }
@@ -102,6 +107,26 @@ BOOL CZELVDownloaderDlg::SyncOutputFile(CFile& file, int nSplit) {
     return TRUE;
 }
 
+BOOL CZELVDownloaderDlg::SetOutputLength(CFile& file, BOOL& bResume) {
+    try {
+        if (bResume && file.GetLength() != m_nServerFileSize) {
+            m_logFile.WriteLog(
+                "The download file does not have the size its progress was saved "
+                "for; every range starts again",
+                FALSE, LOG_ERROR);
+            bResume = FALSE;
+        }
+        if (!bResume)
+            file.SetLength(m_nServerFileSize);
+        return TRUE;
+    } catch (CException* e) {
+        e->Delete();
+        file.Abort();
+        m_logFile.WriteLog("set the length of the download file failed", FALSE, LOG_ERROR);
+        return FALSE;
+    }
+}
+
 BOOL CZELVDownloaderDlg::OpenOutputFile(CFile& file, BOOL& bResume) {
     for (int nTry = 0; nTry < kOpenTries; ++nTry) {
         m_logFile.WriteLog("open the download file", FALSE, LOG_INFO);
@@ -109,22 +134,8 @@ BOOL CZELVDownloaderDlg::OpenOutputFile(CFile& file, BOOL& bResume) {
         if (file.Open(m_strDLFullName,
                       CFile::modeReadWrite | CFile::typeBinary | CFile::shareExclusive,
                       &openError)) {
-            try {
-                if (bResume && file.GetLength() != m_nServerFileSize) {
-                    m_logFile.WriteLog(
-                        "The download file does not have the size its progress was "
-                        "saved for; every range starts again",
-                        FALSE, LOG_ERROR);
-                    bResume = FALSE;
-                }
-                if (!bResume)
-                    file.SetLength(m_nServerFileSize);
+            if (SetOutputLength(file, bResume))
                 return TRUE;
-            } catch (CException* e) {
-                e->Delete();
-                file.Abort();
-                m_logFile.WriteLog("set the length of the download file failed", FALSE, LOG_ERROR);
-            }
         } else {
             char szError[1024] = {0};
             openError.GetErrorMessage(szError, sizeof(szError));
@@ -136,16 +147,9 @@ BOOL CZELVDownloaderDlg::OpenOutputFile(CFile& file, BOOL& bResume) {
                           CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary |
                               CFile::shareExclusive,
                           &createError)) {
-                try {
-                    file.SetLength(m_nServerFileSize);
-                    bResume = FALSE;
+                bResume = FALSE;
+                if (SetOutputLength(file, bResume))
                     return TRUE;
-                } catch (CException* e) {
-                    e->Delete();
-                    file.Abort();
-                    m_logFile.WriteLog("set the length of the download file failed", FALSE,
-                                       LOG_ERROR);
-                }
             } else {
                 char szCreateError[1024] = {0};
                 createError.GetErrorMessage(szCreateError, sizeof(szCreateError));
@@ -206,7 +210,6 @@ void CZELVDownloaderDlg::RunTransfers() {
     m_logFile.WriteLogFormat(LOG_INFO, "Detect this resume download ? %d", bResume);
 
     std::vector<CURL*> handles(static_cast<size_t>(nSplit), nullptr);
-    std::vector<CString> userPwds(static_cast<size_t>(nSplit));
     int nAdded = 0;
     for (int i = 0; i < nSplit; ++i) {
         CURL* easy = curl_easy_init();
@@ -216,7 +219,7 @@ void CZELVDownloaderDlg::RunTransfers() {
             continue;
         }
         curl_easy_setopt(easy, CURLOPT_URL, m_strURL.GetString());
-        SetCurlProxy(easy, userPwds[static_cast<size_t>(i)], i);
+        SetCurlProxy(easy, i);
 
         DLInfo& info = m_pDLInfo[i];
         const ULONGLONG ullPos =

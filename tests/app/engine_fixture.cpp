@@ -75,13 +75,13 @@ void SetStoreNumber(HKEY key, const char* name, DWORD value) {
 void WriteSavedDownload(const SavedDownload& saved) {
     HKEY key = CreateStoreKey("Progress");
     SetStoreText(key, "URL", saved.url);
-    SetStoreText(key, "UseProxy", "");
+    SetStoreText(key, "UseProxy", saved.proxy);
     SetStoreText(key, "FullName", saved.fullName);
     SetStoreNumber(key, "SplitNumber", saved.split);
     SetStoreNumber(key, "ServerFileSize", saved.size);
     SetStoreNumber(key, "SupportRangesByte", saved.ranges);
-    SetStoreText(key, "UN", "");
-    SetStoreText(key, "XX", "");
+    SetStoreText(key, "UN", saved.user);
+    SetStoreText(key, "XX", saved.password);
     RegCloseKey(key);
     for (size_t i = 0; i < saved.connections.size(); ++i) {
         HKEY connect = CreateStoreKey("Progress\\Connect" + std::to_string(i));

@@ -120,6 +120,7 @@ struct SavedDownload {
     DWORD size = 1000;
     DWORD ranges = 1;
     std::vector<std::pair<DWORD, DWORD>> connections;  // StartRange, WrittenBytes
+    std::string proxy, user, password;
 };
 void WriteSavedDownload(const SavedDownload& saved);
 // A number of the registry (`path` under HKEY_LOCAL_MACHINE); false when it cannot be read.
