@@ -59,5 +59,7 @@
 #define IDS_RESUME_WARNING 155     // %s: the URL
 #define IDS_BUTTON_CLOSE 156
 #define IDS_FILE_TOO_LARGE 157  // %s: the URL; the server file exceeds what a download can hold
+#define IDS_RESUME_WITHOUT_SIZE 170  // a resume's probe gave no size: the paused download stays
+#define IDS_WORKER_STILL_ENDING 171  // the previous transfer run has not ended: no resume yet
 #define IDS_CURL_ERROR_UNKNOWN 1999  // %d: the transfer library's result code
 #define IDS_CURL_ERROR_BASE 2000     // + result code 0 to 92

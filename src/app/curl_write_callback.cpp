@@ -2,9 +2,9 @@
 //
 // A range's bytes land only where its answer says they belong: the answer is checked once,
 // on its first bytes, against what was asked (status, Content-Range, size), bytes that the
-// record already holds are skipped, and bytes past the range are never written. A refused
-// answer or a failing write ends the transfer (a short count makes libcurl fail it), and the
-// worker reports the cause that the record carries.
+// record already holds are skipped, and bytes past the range, or past what the answer itself
+// claims to carry, are never written. A refused answer or a failing write ends the transfer (a
+// short count makes libcurl fail it), and the worker reports the cause that the record carries.
 #include <curl/curl.h>
 
 #include <cinttypes>
@@ -89,6 +89,7 @@ void CheckAnswer(DLInfo* pInfo) {
             return;
         }
         pInfo->ullSkip = ullPos - ullFirst;
+        pInfo->ullAnswerEnd = ullLast + 1;
         pInfo->nAnswer = 1;
         return;
     }
@@ -105,6 +106,7 @@ void CheckAnswer(DLInfo* pInfo) {
             return;
         }
         pInfo->ullSkip = ullPos;
+        pInfo->ullAnswerEnd = pInfo->ullServerSize;
         pInfo->nAnswer = 2;
         return;
     }
@@ -125,7 +127,9 @@ size_t WriteRange(DLInfo* pInfo, const char* data, size_t total) {
     }
     const DWORD dwWritten = pInfo->dwWrittenBytes.load();
     const ULONGLONG ullPos = static_cast<ULONGLONG>(pInfo->dwStartRange) + dwWritten;
-    const ULONGLONG ullEnd = pInfo->ullRangeEnd;
+    // An answer's bytes past its own claim are not the bytes it names, whatever follows them.
+    const bool bClaimFirst = pInfo->ullAnswerEnd < pInfo->ullRangeEnd;
+    const ULONGLONG ullEnd = bClaimFirst ? pInfo->ullAnswerEnd : pInfo->ullRangeEnd;
     const ULONGLONG ullRoom = ullPos < ullEnd ? ullEnd - ullPos : 0;
     const size_t nAvailable = total - nOffset;
     const size_t nCount = nAvailable < ullRoom ? nAvailable : static_cast<size_t>(ullRoom);
@@ -141,9 +145,10 @@ size_t WriteRange(DLInfo* pInfo, const char* data, size_t total) {
         pInfo->dwWrittenBytes.store(dwWritten + static_cast<DWORD>(nCount));
     }
     if (nCount < nAvailable) {
-        // Past the range: the rest is dropped and the transfer ended; the range is complete.
+        // Past the range (which is then complete) or past the answer's claim (which leaves the
+        // range short, for the drop path to resume): the rest is dropped and the transfer ended.
         if (pInfo->nFault == DL_FAULT_NONE)
-            pInfo->nFault = DL_FAULT_OVERRUN;
+            pInfo->nFault = bClaimFirst ? DL_FAULT_PAST_CLAIM : DL_FAULT_OVERRUN;
         return 0;
     }
     return total;

@@ -33,6 +33,7 @@ enum DLFault {
     DL_FAULT_RANGES_IGNORED,  // 200 with the whole body to a range that does not start at 0
     DL_FAULT_FILE,            // the output file could not be positioned or written
     DL_FAULT_OVERRUN,         // more bytes than the range holds (the rest was dropped)
+    DL_FAULT_PAST_CLAIM,      // more bytes than the answer's Content-Range claims (dropped)
 };
 
 // One record per connection. "Zeroed" means value-initialised (new DLInfo[n]()).
@@ -47,10 +48,11 @@ struct DLInfo {
     // Engine additions, valid while a run owns the record.
     // The bytes that the last flush of the output file put on the disk: what a save stores.
     std::atomic<DWORD> dwSyncedBytes{0};
-    ULONGLONG ullRangeEnd = 0;  // one past the range's last byte, set for each transfer
-    CURL* pEasy = nullptr;      // the transfer, to read its answer's status and Content-Range
-    int nAnswer = 0;            // 0 not yet checked, 1 placed, -1 refused
-    ULONGLONG ullSkip = 0;      // bytes of the answer that lie before the position (already held)
+    ULONGLONG ullRangeEnd = 0;   // one past the range's last byte, set for each transfer
+    ULONGLONG ullAnswerEnd = 0;  // one past the last byte that the answer claims to carry
+    CURL* pEasy = nullptr;       // the transfer, to read its answer's status and Content-Range
+    int nAnswer = 0;             // 0 not yet checked, 1 placed, -1 refused
+    ULONGLONG ullSkip = 0;       // bytes of the answer that lie before the position (already held)
     int nFault = DL_FAULT_NONE;
     ULONGLONG ullServerSize = 0;  // the size that the probe reported, for the answer's check
 };

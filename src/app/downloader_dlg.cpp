@@ -1,5 +1,7 @@
 #include "app/downloader_dlg.h"
 
+#include <cstdarg>
+
 #include "app/curl_use.h"
 #include "app/dl_info.h"
 #include "platform/messages.h"
@@ -22,6 +24,7 @@ ON_BN_CLICKED(IDC_BUTTON_ACTION, &CZELVDownloaderDlg::OnBnClickedAction)
 ON_WM_TIMER()
 ON_BN_CLICKED(IDC_STATIC_PROXY_LINK, &CZELVDownloaderDlg::OnBnClickedProxy)
 ON_WM_MOVE()
+ON_MESSAGE(WM_AUTO_RESUME, &CZELVDownloaderDlg::OnAutoResume)
 END_MESSAGE_MAP()
 
 CZELVDownloaderDlg::CZELVDownloaderDlg()
@@ -39,7 +42,9 @@ CZELVDownloaderDlg::CZELVDownloaderDlg()
       m_nRecordsSize(0),
       m_bCompletionCheck(FALSE),
       m_nHeaderTimeout(HEADER_CONNECT_TIMEOUT + 30),
-      m_hSetupFonts{} {
+      m_hSetupFonts{},
+      m_dwWorkerWaitMs(THREAD_WAIT_MS),
+      m_uiThread(std::this_thread::get_id()) {
     // Before any worker can exist: the process's own hold on libcurl's global state.
     EnsureCurlProcessSetUp();
     // Last, as the icon comes from the resource library made current just before.
@@ -65,6 +70,19 @@ void CZELVDownloaderDlg::DoDataExchange(CDataExchange* pDX) {
     DDX_Control(pDX, IDC_LIST_GUIDE, m_lbGuide);
     DDX_Control(pDX, IDC_LIST_FAQ, m_lbFAQ);
     DDX_Control(pDX, IDC_PROGRESS_DOWNLOAD, m_progress);
+}
+
+BOOL CZELVDownloaderDlg::OnUserInterfaceThread() const {
+    return std::this_thread::get_id() == m_uiThread;
+}
+
+void CZELVDownloaderDlg::WriteLogLine(int nLevel, LPCSTR lpszFormat, ...) {
+    CString strLine;
+    va_list args;
+    va_start(args, lpszFormat);
+    strLine.FormatV(lpszFormat, args);
+    va_end(args);
+    m_logFile.WriteLog(strLine, FALSE, nLevel);
 }
 
 void CZELVDownloaderDlg::ResetProgressBar() {

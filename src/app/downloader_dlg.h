@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <thread>
 
 #include "log/log_file.h"
 #include "platform/cstring.h"
@@ -40,6 +41,8 @@ class CZELVDownloaderDlg : public CDialog {
     static constexpr long TRANSFER_CONNECT_TIMEOUT = 60;
     // The largest download the data model holds: every range text position lies below it.
     static constexpr ULONGLONG MAX_DOWNLOAD_SIZE = 0x80000000ull;
+    // Posted by the drop path: resume the download when it is still paused.
+    static constexpr UINT WM_AUTO_RESUME = WM_APP + 1;
 
     CZELVDownloaderDlg();
     ~CZELVDownloaderDlg() override;
@@ -122,6 +125,7 @@ class CZELVDownloaderDlg : public CDialog {
     afx_msg void OnTimer(UINT_PTR nIDEvent);
     afx_msg void OnBnClickedProxy();
     afx_msg void OnMove(int x, int y);
+    afx_msg LRESULT OnAutoResume(WPARAM wParam, LPARAM lParam);
 
     // Members in their fixed order; the destructor releases them in reverse.
     HICON m_hIcon;
@@ -166,6 +170,13 @@ class CZELVDownloaderDlg : public CDialog {
 
     // Workers started and not yet ended; nothing they use is released while one runs.
     std::atomic<int> m_nLiveWorkers{0};
+    // The longest wait for a worker to end, in milliseconds (tests shorten it).
+    DWORD m_dwWorkerWaitMs;
+    // Why the last resume did not go on; the next state display of the paused state shows it.
+    // The user-interface thread only.
+    CString m_strResumeRefusal;
+    // The thread that made the dialog: the user-interface thread.
+    const std::thread::id m_uiThread;
 
   private:
     // Engine helpers.
@@ -177,6 +188,7 @@ class CZELVDownloaderDlg : public CDialog {
     // A record of range i starts where the range does and counts no more than it holds.
     BOOL RangeHolds(int nIndex, int nSplit, DWORD dwStart, DWORD dwWritten) const;
     BOOL RecordsFit(int nSplit) const;
+    BOOL RecordsHoldEveryByte(int nSplit) const;
     BOOL SetOutputLength(CFile& file, BOOL& bResume);
     void FillFreshRecords(int nSplit, CFile* pFile);
     BOOL OpenOutputFile(CFile& file, BOOL& bResume);
@@ -189,6 +201,12 @@ class CZELVDownloaderDlg : public CDialog {
     void ForgetSavedConnections();
     BOOL IsWorkerActive() const;
     BOOL WaitForWorkerEnd();
+    int RefuseResume(UINT nTextID);
+    BOOL OnUserInterfaceThread() const;
+    // The file at `strPath` opens as the program opens its files (a test that it is there).
+    static BOOL FileOpens(const CString& strPath);
+    // One log line formatted from `lpszFormat`, flushed like every WriteLog line.
+    void WriteLogLine(int nLevel, LPCSTR lpszFormat, ...) ZELV_PRINTF(3, 4);
     void SelectProductOfURL();
     void DisableChoiceControls();
 

@@ -19,13 +19,19 @@ CString FileNameOf(const CString& strURL) {
 }  // namespace
 
 void CZELVDownloaderDlg::SelectProductOfURL() {
+    // A product whose URL is the saved one wins over one whose URL only begins it.
+    int nFound = -1;
     for (int i = 0; i < m_arrProductURL.GetSize(); ++i) {
         const CString& strProduct = m_arrProductURL[i];
-        if (m_strURL.Left(strProduct.GetLength()) == strProduct) {
-            m_cbProduct.SendMessage(CB_SETCURSEL, static_cast<WPARAM>(i), 0);
-            return;
+        if (m_strURL == strProduct) {
+            nFound = i;
+            break;
         }
+        if (nFound < 0 && m_strURL.Left(strProduct.GetLength()) == strProduct)
+            nFound = i;
     }
+    if (nFound >= 0)
+        m_cbProduct.SendMessage(CB_SETCURSEL, static_cast<WPARAM>(nFound), 0);
 }
 
 BOOL CZELVDownloaderDlg::WorkerRuns() const {

@@ -46,7 +46,7 @@ int CZELVDownloaderDlg::OnPause() {
     m_nStatus = STATUS_PAUSED;
     if (bActive) {
         m_logFile.WriteLog("Wait thread leave ++++++", FALSE, LOG_INFO);
-        WaitForSingleObject(m_hThread, THREAD_WAIT_MS);
+        WaitForSingleObject(m_hThread, m_dwWorkerWaitMs);
         m_logFile.WriteLog("Wait thread leave ------", FALSE, LOG_INFO);
     }
     KillTimer(IDT_PROGRESS);
@@ -57,26 +57,36 @@ int CZELVDownloaderDlg::OnPause() {
 
 int CZELVDownloaderDlg::OnResume() {
     m_logFile.WriteLog("+++++ OnResume()", FALSE, LOG_INFO);
+    m_strResumeRefusal.Empty();
     if (m_nStatus == STATUS_PAUSED) {
+        const DWORD dwPausedSize = m_nServerFileSize;
+        const BOOL bPausedRanges = m_bRangesByte;
         const BOOL bHeader = CheckHTTPHeader();
         ShowProxyLink(!bHeader);
         if (!bHeader)
             return 0;
+        if (m_nServerFileSize == 0 && dwPausedSize != 0) {
+            // A run without a size would take the kept file for another one and empty it: what
+            // is kept waits for a probe that gives the size again.
+            m_nServerFileSize = dwPausedSize;
+            m_bRangesByte = bPausedRanges;
+            return RefuseResume(IDS_RESUME_WITHOUT_SIZE);
+        }
         if (m_nServerFileSize == 0 || !m_bRangesByte || m_nStallTicks >= STALL_TICK_LIMIT)
             ShowResumeWarning();
+    }
+    // One run at a time, and the state says 2 only for the new one: an earlier run that still
+    // sees 2 would go on writing the records that the new one writes.
+    if (!WaitForWorkerEnd())
+        return RefuseResume(IDS_WORKER_STILL_ENDING);
+    if (m_hThread != NULL) {
+        CloseHandle(m_hThread);
+        m_hThread = NULL;
     }
     m_nStatus = STATUS_DOWNLOADING;
     m_logFile.WriteLog("Begin thread to perform download!!!", FALSE, LOG_INFO);
     ResetEvent(m_hEvent);
 
-    if (m_hThread != NULL) {
-        // One run at a time: after a drop the previous run may still release its transfers and
-        // the output file, which the next one would otherwise find held (or take for its own).
-        if (WaitForSingleObject(m_hThread, THREAD_WAIT_MS) != WAIT_OBJECT_0)
-            m_logFile.WriteLog("The previous transfer run has not ended", FALSE, LOG_ERROR);
-        CloseHandle(m_hThread);
-        m_hThread = NULL;
-    }
     m_nLiveWorkers.fetch_add(1);
     CWinThread* pThread = AfxBeginThread(&CZELVDownloaderDlg::PerformDownload, this);
     if (pThread == NULL) {
@@ -87,8 +97,12 @@ int CZELVDownloaderDlg::OnResume() {
         m_logFile.WriteLog("----- OnResume()", FALSE, LOG_INFO);
         return 0;
     }
-    DuplicateHandle(GetCurrentProcess(), pThread->m_hThread, GetCurrentProcess(), &m_hThread, 0,
-                    FALSE, DUPLICATE_SAME_ACCESS);
+    if (!DuplicateHandle(GetCurrentProcess(), pThread->m_hThread, GetCurrentProcess(), &m_hThread,
+                         0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        // Without a handle nothing can wait for this run: no next one starts while it lives.
+        m_hThread = NULL;
+        m_logFile.WriteLog("The transfer run's handle could not be kept", FALSE, LOG_ERROR);
+    }
     WaitForSingleObject(m_hEvent, INFINITE);
     m_logFile.WriteLog("----- OnResume()", FALSE, LOG_INFO);
     return 1;
@@ -101,8 +115,8 @@ BOOL CZELVDownloaderDlg::CheckDiskSpace() {
     const CString strFolder = nSlash >= 0 ? m_strDLFullName.Left(nSlash) : CString();
     ULARGE_INTEGER freeToCaller{}, total{}, totalFree{};
     if (GetDiskFreeSpaceExA(strFolder, &freeToCaller, &total, &totalFree)) {
-        m_logFile.WriteLogFormat(LOG_INFO, "Get disk space = %d MBs",
-                                 static_cast<int>(freeToCaller.QuadPart >> 20));
+        WriteLogLine(LOG_INFO, "Get disk space = %d MBs",
+                     static_cast<int>(freeToCaller.QuadPart >> 20));
         bResult = freeToCaller.QuadPart > static_cast<ULONGLONG>(m_nServerFileSize);
     } else {
         m_logFile.WriteLog("ERROR TO CHECK DISK", FALSE, LOG_ERROR);
@@ -119,4 +133,22 @@ void CZELVDownloaderDlg::ShowProxyLink(BOOL bShow) {
 void CZELVDownloaderDlg::ShowResumeWarning() {
     MessageHandler(LoadText(IDS_ERROR_CAPTION),
                    FormatText(IDS_RESUME_WARNING, m_strURL.GetString()));
+}
+
+int CZELVDownloaderDlg::RefuseResume(UINT nTextID) {
+    m_strResumeRefusal = LoadText(nTextID);
+    m_logFile.WriteLog(m_strResumeRefusal, TRUE, LOG_ERROR);
+    m_logFile.WriteLog("----- OnResume()", FALSE, LOG_INFO);
+    return 0;
+}
+
+LRESULT CZELVDownloaderDlg::OnAutoResume(WPARAM, LPARAM) {
+    // A completion, a new start or the user's own resume may have come first: the drop's resume
+    // is for a download that is still paused, and only then is it a click of the main button.
+    if (m_nStatus != STATUS_PAUSED) {
+        WriteLogLine(LOG_INFO, "The automatic resume is not needed in state %d", m_nStatus.load());
+        return 0;
+    }
+    OnBnClickedAction();
+    return 0;
 }

@@ -62,7 +62,7 @@ BOOL CZELVDownloaderDlg::CheckHTTPHeader() {
     const CURLcode res = curl_easy_perform(curl);
     if (res != CURLE_OK) {
         m_logFile.WriteLog(GetCurlErrorText(res), TRUE, LOG_ERROR);
-        m_logFile.WriteLogFormat(LOG_ERROR, "cURL return code is %d", res);
+        WriteLogLine(LOG_ERROR, "cURL return code is %d", res);
         MessageHandler(LoadText(IDS_ERROR_CAPTION),
                        FormatText(IDS_DOWNLOAD_FAILED, m_strURL.GetString()));
     } else {
@@ -70,19 +70,17 @@ BOOL CZELVDownloaderDlg::CheckHTTPHeader() {
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &nCode);
         if (nCode == 200 && headerInfo.ullContentLength > MAX_DOWNLOAD_SIZE) {
             // Offsets are 32-bit and range texts signed: such a file cannot be placed.
-            m_logFile.WriteLogFormat(LOG_ERROR,
-                                     "File size %llu is beyond the largest download %llu",
-                                     static_cast<unsigned long long>(headerInfo.ullContentLength),
-                                     static_cast<unsigned long long>(MAX_DOWNLOAD_SIZE));
+            WriteLogLine(LOG_ERROR, "File size %llu is beyond the largest download %llu",
+                         static_cast<unsigned long long>(headerInfo.ullContentLength),
+                         static_cast<unsigned long long>(MAX_DOWNLOAD_SIZE));
             MessageHandler(LoadText(IDS_ERROR_CAPTION),
                            FormatText(IDS_FILE_TOO_LARGE, m_strURL.GetString()));
         } else if (nCode == 200) {
             m_nServerFileSize = headerInfo.dwContentLength;
             m_bRangesByte = headerInfo.bRangesByte;
-            m_logFile.WriteLogFormat(LOG_INFO,
-                                     "Succeeded to check connection!! File size is %d; support "
-                                     "ranges = %d",
-                                     static_cast<int>(m_nServerFileSize), m_bRangesByte.load());
+            WriteLogLine(LOG_INFO,
+                         "Succeeded to check connection!! File size is %d; support ranges = %d",
+                         static_cast<int>(m_nServerFileSize), m_bRangesByte.load());
             bResult = TRUE;
         } else {
             m_logFile.WriteLog(FormatText(IDS_HTTP_STATUS_ERROR, static_cast<int>(nCode),

@@ -19,8 +19,7 @@ int CZELVDownloaderDlg::CaculateProgressPos() {
     const int nSplit = m_nSplitNum;
     for (int i = 0; i < nSplit; ++i) {
         const DWORD dwWritten = m_pDLInfo[i].dwWrittenBytes.load();
-        m_logFile.WriteLogFormat(LOG_INFO, "Connect%d has written = %d Bytes.", i,
-                                 static_cast<int>(dwWritten));
+        WriteLogLine(LOG_INFO, "Connect%d has written = %d Bytes.", i, static_cast<int>(dwWritten));
         dwTotal += dwWritten;
     }
     if (dwTotal == m_nLastWritten && m_nLastWritten != m_nServerFileSize)

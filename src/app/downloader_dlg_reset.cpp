@@ -16,7 +16,7 @@ BOOL CZELVDownloaderDlg::IsWorkerActive() const {
 BOOL CZELVDownloaderDlg::WaitForWorkerEnd() {
     if (m_hThread == NULL)
         return m_nLiveWorkers.load() == 0;
-    if (IsWorkerActive() && WaitForSingleObject(m_hThread, THREAD_WAIT_MS) != WAIT_OBJECT_0) {
+    if (IsWorkerActive() && WaitForSingleObject(m_hThread, m_dwWorkerWaitMs) != WAIT_OBJECT_0) {
         m_logFile.WriteLog("The transfer run has not ended; what it uses is kept", FALSE,
                            LOG_ERROR);
         return FALSE;
@@ -32,7 +32,7 @@ void CZELVDownloaderDlg::BackToStartNewEnv(BOOL bDeleteFile) {
     const BOOL bWorkerEnded = WaitForWorkerEnd();
     if (bDeleteFile && !m_strDLFullName.IsEmpty())
         DeleteFileA(m_strDLFullName);
-    m_logFile.WriteLogFormat(LOG_INFO, "Force to back to START_NEW Env?? %d", bDeleteFile ? 1 : 0);
+    WriteLogLine(LOG_INFO, "Force to back to START_NEW Env?? %d", bDeleteFile ? 1 : 0);
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvantis\\Downloader");
     if (m_pDLInfo != NULL && bWorkerEnded) {
         delete[] m_pDLInfo;
@@ -59,7 +59,7 @@ void CZELVDownloaderDlg::ConnectionsDropped() {
     SyncUIStatus();
     m_logFile.WriteLog("----- ConnectionsDropped()", FALSE, LOG_INFO);
     if (--m_nRetryCount > 0) {
-        PostMessage(WM_COMMAND, IDC_BUTTON_ACTION, 0);
+        PostMessage(WM_AUTO_RESUME, 0, 0);
     } else {
         CString strCaption;
         strCaption.LoadString(IDS_ERROR_CAPTION);

@@ -19,11 +19,15 @@ int CZELVDownloaderDlg::SyncUIStatus() {
             CString strPaused;
             strPaused.LoadString(IDS_PAUSED);
             m_logFile.WriteLog(strPaused, TRUE, LOG_INFO);
+            if (OnUserInterfaceThread() && !m_strResumeRefusal.IsEmpty())
+                SetDlgItemText(IDC_STATIC_STATUS, m_strResumeRefusal);
             break;
         }
         case STATUS_START_NEW:
         case STATUS_FINISHED:
-            if (CheckMd5() || m_nStatus == STATUS_FINISHED) {
+            // The check runs on the user-interface thread only: on the worker (its drop path
+            // meeting a completion or a discard) the state is shown as it stands.
+            if ((OnUserInterfaceThread() && CheckMd5()) || m_nStatus == STATUS_FINISHED) {
                 strCaption.LoadString(IDS_BUTTON_INSTALL);
                 m_nStatus = STATUS_FINISHED;
             } else {
@@ -40,7 +44,9 @@ int CZELVDownloaderDlg::SyncUIStatus() {
             m_logFile.WriteLog("Should not be here [switch case]", FALSE, LOG_INFO);
             break;
     }
-    m_logFile.WriteLogFormat(LOG_INFO, "Current status is %d", m_nStatus.load());
+    if (OnUserInterfaceThread())
+        m_strResumeRefusal.Empty();
+    WriteLogLine(LOG_INFO, "Current status is %d", m_nStatus.load());
     m_logFile.WriteLog("----- SyncUIStatus()", FALSE, LOG_INFO);
     return 0;
 }

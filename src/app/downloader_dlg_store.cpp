@@ -123,14 +123,10 @@ BOOL CZELVDownloaderDlg::LoadRegProgressInfo() {
             break;
         }
         logText("FullName", strText);
-        {
-            CFile file;
-            if (!file.Open(strText, CFile::modeReadWrite | CFile::shareExclusive)) {
-                strLine.Format("Can't open downloading file : %s", strText.GetString());
-                m_logFile.WriteLog(strLine, FALSE, LOG_INFO);
-                break;
-            }
-            file.Abort();
+        if (!FileOpens(strText)) {
+            strLine.Format("Can't open downloading file : %s", strText.GetString());
+            m_logFile.WriteLog(strLine, FALSE, LOG_INFO);
+            break;
         }
         UpdateDLFullName(strText);
 
@@ -193,7 +189,7 @@ BOOL CZELVDownloaderDlg::LoadRegProgressInfo() {
         bResult = TRUE;
     } while (false);
 
-    m_logFile.WriteLogFormat(LOG_INFO, "return value is %d", bResult);
+    WriteLogLine(LOG_INFO, "return value is %d", bResult);
     m_logFile.WriteLog("----- LoadRegProgressInfo()", FALSE, LOG_INFO);
     return bResult;
 }
@@ -223,22 +219,21 @@ BOOL CZELVDownloaderDlg::LoadRegConnectionInfo() {
         if (!RangeHolds(i, nSplit, dwStart, dwWritten)) {
             // Keys of another download, or damaged ones: they cannot say where the bytes are.
             info.dwStartRange = 0;
-            m_logFile.WriteLogFormat(LOG_ERROR,
-                                     "Connect%d = start:%d, written:%d does not fit the saved "
-                                     "download",
-                                     i, static_cast<int>(dwStart), static_cast<int>(dwWritten));
+            WriteLogLine(LOG_ERROR,
+                         "Connect%d = start:%d, written:%d does not fit the saved download", i,
+                         static_cast<int>(dwStart), static_cast<int>(dwWritten));
             break;
         }
         info.dwWrittenBytes.store(dwWritten);
         info.dwSyncedBytes.store(dwWritten);
         info.nMode = MODE_DOWNLOAD;
         info.nIndex = i;
-        m_logFile.WriteLogFormat(LOG_INFO, "Connect%d = start:%d, written:%d", i,
-                                 static_cast<int>(dwStart), static_cast<int>(dwWritten));
+        WriteLogLine(LOG_INFO, "Connect%d = start:%d, written:%d", i, static_cast<int>(dwStart),
+                     static_cast<int>(dwWritten));
     }
     if (i == nSplit)
         bResult = TRUE;
-    m_logFile.WriteLogFormat(LOG_INFO, "return value is %d", bResult);
+    WriteLogLine(LOG_INFO, "return value is %d", bResult);
     m_logFile.WriteLog("----- LoadRegConnectionInfo()", FALSE, LOG_INFO);
     return bResult;
 }
@@ -275,6 +270,15 @@ HKEY CZELVDownloaderDlg::WriteRegProgressInfo() {
     SetText(key, "UN", m_strProxyUser);
     SetText(key, "XX", m_strProxyPassword);
     return key.Detach();
+}
+
+BOOL CZELVDownloaderDlg::FileOpens(const CString& strPath) {
+    // Opened as every file of the program is, for reading and writing without sharing.
+    CFile file;
+    if (!file.Open(strPath, CFile::modeReadWrite | CFile::shareExclusive))
+        return FALSE;
+    file.Abort();
+    return TRUE;
 }
 
 void CZELVDownloaderDlg::ForgetSavedConnections() {

@@ -30,8 +30,10 @@ BOOL CZELVDownloaderDlg::CheckMd5() {
     const CString strExpected =
         nSel >= 0 && nSel < m_arrProductMD5.GetSize() ? m_arrProductMD5[nSel] : CString();
     if (strExpected.IsEmpty()) {
+        // No digest to compare, but only a file that is there can be started.
+        bResult = FileOpens(m_strDLFullName);
         m_logFile.WriteLog("----- CheckMd5()", FALSE, LOG_INFO);
-        return TRUE;
+        return bResult;
     }
 
     CMd5Checksum md5(&m_logFile);
@@ -45,8 +47,9 @@ BOOL CZELVDownloaderDlg::CheckMd5() {
     }
     m_logFile.WriteLog("**Check MD5 and the value is = " + strMd5, FALSE, LOG_INFO);
 
+    // A value written in upper case names the same digest.
     const BOOL bMatch = !strMd5.IsEmpty() && strExpected.GetLength() >= kDigestLength &&
-                        strExpected.Left(kDigestLength) == strMd5;
+                        strExpected.Left(kDigestLength).CompareNoCase(strMd5) == 0;
     if (!bMatch) {
         bResult = FALSE;
         // Only the file this run has just completed is ours to delete: an ordinary check may

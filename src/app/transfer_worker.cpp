@@ -39,6 +39,8 @@ const char* FaultText(int nFault) {
             return "the output file could not be positioned or written";
         case DL_FAULT_OVERRUN:
             return "the server sent more than the range; the rest was dropped";
+        case DL_FAULT_PAST_CLAIM:
+            return "the server sent more bytes than its Content-Range claims; the rest was dropped";
         default:
             return "";
     }
@@ -81,6 +83,16 @@ BOOL CZELVDownloaderDlg::RangeHolds(int nIndex, int nSplit, DWORD dwStart, DWORD
            dwStart + static_cast<ULONGLONG>(dwWritten) <= RangeEnd(nIndex, nSplit);
 }
 
+BOOL CZELVDownloaderDlg::RecordsHoldEveryByte(int nSplit) const {
+    for (int i = 0; i < nSplit; ++i) {
+        const DLInfo& info = m_pDLInfo[i];
+        if (info.dwStartRange + static_cast<ULONGLONG>(info.dwWrittenBytes.load()) !=
+            RangeEnd(i, nSplit))
+            return FALSE;
+    }
+    return TRUE;
+}
+
 void CZELVDownloaderDlg::FillFreshRecords(int nSplit, CFile* pFile) {
     for (int i = 0; i < nSplit; ++i) {
         DLInfo& info = m_pDLInfo[i];
@@ -116,8 +128,11 @@ BOOL CZELVDownloaderDlg::SetOutputLength(CFile& file, BOOL& bResume) {
                 FALSE, LOG_ERROR);
             bResume = FALSE;
         }
-        if (!bResume)
+        if (!bResume) {
+            // A kill between the two must not leave keys that count bytes the file lost.
+            ForgetSavedConnections();
             file.SetLength(m_nServerFileSize);
+        }
         return TRUE;
     } catch (CException* e) {
         e->Delete();
@@ -142,6 +157,7 @@ BOOL CZELVDownloaderDlg::OpenOutputFile(CFile& file, BOOL& bResume) {
             m_logFile.WriteLog("open the download file failed:", FALSE, LOG_INFO);
             m_logFile.WriteLog(szError, FALSE, LOG_INFO);
             m_logFile.WriteLog("try create new.", FALSE, LOG_INFO);
+            ForgetSavedConnections();
             CFileException createError;
             if (file.Open(m_strDLFullName,
                           CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary |
@@ -202,12 +218,9 @@ void CZELVDownloaderDlg::RunTransfers() {
         curl_multi_cleanup(multi);
         return;
     }
-    if (!bResume) {
+    if (!bResume)
         FillFreshRecords(nSplit, &file);
-        // What the store says of an earlier attempt no longer describes this file.
-        ForgetSavedConnections();
-    }
-    m_logFile.WriteLogFormat(LOG_INFO, "Detect this resume download ? %d", bResume);
+    WriteLogLine(LOG_INFO, "Detect this resume download ? %d", bResume);
 
     std::vector<CURL*> handles(static_cast<size_t>(nSplit), nullptr);
     int nAdded = 0;
@@ -235,6 +248,7 @@ void CZELVDownloaderDlg::RunTransfers() {
         info.pFile = &file;
         info.ullRangeEnd = ullEnd;
         info.pEasy = easy;
+        info.ullAnswerEnd = 0;
         info.nAnswer = 0;
         info.ullSkip = 0;
         info.nFault = DL_FAULT_NONE;
@@ -244,14 +258,12 @@ void CZELVDownloaderDlg::RunTransfers() {
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, &info);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, TRANSFER_CONNECT_TIMEOUT);
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
-        m_logFile.WriteLogFormat(LOG_INFO, "Add curl connect %d and its range :%s", i,
-                                 strRange.GetString());
+        WriteLogLine(LOG_INFO, "Add curl connect %d and its range :%s", i, strRange.GetString());
         curl_multi_add_handle(multi, easy);
         ++nAdded;
     }
 
-    m_logFile.WriteLogFormat(LOG_INFO,
-                             "Add total %d connections in multi-handle! Start to PERFORM~", nAdded);
+    WriteLogLine(LOG_INFO, "Add total %d connections in multi-handle! Start to PERFORM~", nAdded);
     int nSucceeded = 0;
     int nRunning = 0;
     BOOL bRangesIgnored = FALSE;
@@ -260,7 +272,7 @@ void CZELVDownloaderDlg::RunTransfers() {
     do {
         const CURLMcode mc = curl_multi_perform(multi, &nRunning);
         if (mc > 0)
-            m_logFile.WriteLogFormat(LOG_ERROR, "Got Multi-Handle error == %d", mc);
+            WriteLogLine(LOG_ERROR, "Got Multi-Handle error == %d", mc);
         if (m_nStatus != STATUS_DOWNLOADING) {
             m_logFile.WriteLog("** Force to PAUSE all connections.", FALSE, LOG_INFO);
             for (CURL* easy : handles) {
@@ -275,8 +287,8 @@ void CZELVDownloaderDlg::RunTransfers() {
             while (j < nSplit && handles[static_cast<size_t>(j)] != msg->easy_handle)
                 ++j;
             if (j == nSplit) {
-                m_logFile.WriteLogFormat(LOG_ERROR, "**Connection%d : FAILED %d -- %s", j,
-                                         msg->data.result, curl_easy_strerror(msg->data.result));
+                WriteLogLine(LOG_ERROR, "**Connection%d : FAILED %d -- %s", j, msg->data.result,
+                             curl_easy_strerror(msg->data.result));
                 continue;
             }
             if (TransferEnded(j, msg->data.result))
@@ -288,12 +300,17 @@ void CZELVDownloaderDlg::RunTransfers() {
         if (nRunning != 0)
             curl_multi_poll(multi, NULL, 0, kPollMs, NULL);
     } while (nRunning != 0);
+    // Also a run that leaves before its first pass: the resume that started it waits for this.
+    SetEvent(m_hEvent);
 
-    if (bRangesIgnored && m_nSplitNum > 1)
+    // Records that hold every byte make a complete download, whatever the transfers reported:
+    // the progress tick completes it, and neither the split nor the drop path may intervene.
+    const BOOL bAllHeld = RecordsHoldEveryByte(nSplit);
+    if (bRangesIgnored && m_nSplitNum > 1 && !bAllHeld)
         TreatServerAsWithoutRanges();
 
     SyncOutputFile(file, nSplit);
-    if (m_nStatus == STATUS_DOWNLOADING && nSucceeded != nAdded) {
+    if (m_nStatus == STATUS_DOWNLOADING && nSucceeded != nAdded && !bAllHeld) {
         m_logFile.WriteLog("Detect this download process is dropped!!", FALSE, LOG_ERROR);
         ConnectionsDropped();
     }
@@ -321,20 +338,20 @@ BOOL CZELVDownloaderDlg::TransferEnded(int j, int nResult) {
     const BOOL bComplete =
         static_cast<ULONGLONG>(info.dwStartRange) + info.dwWrittenBytes.load() == ullEnd;
     if (info.nFault != DL_FAULT_NONE)
-        m_logFile.WriteLogFormat(LOG_ERROR, "**Connection%d : %s", j, FaultText(info.nFault));
+        WriteLogLine(LOG_ERROR, "**Connection%d : %s", j, FaultText(info.nFault));
     if (bComplete && (nResult == CURLE_OK || info.nFault == DL_FAULT_OVERRUN)) {
-        m_logFile.WriteLogFormat(LOG_INFO, "**Connection%d : Succeeded to complete task.", j);
+        WriteLogLine(LOG_INFO, "**Connection%d : Succeeded to complete task.", j);
         return TRUE;
     }
     if (nResult == CURLE_OK) {
-        m_logFile.WriteLogFormat(LOG_ERROR,
-                                 "**Connection%d : FAILED -- the server ended the answer with %u "
-                                 "of the range's %u bytes",
-                                 j, info.dwWrittenBytes.load(),
-                                 static_cast<unsigned>(ullEnd - info.dwStartRange));
+        WriteLogLine(LOG_ERROR,
+                     "**Connection%d : FAILED -- the server ended the answer with %u of the "
+                     "range's %u bytes",
+                     j, info.dwWrittenBytes.load(),
+                     static_cast<unsigned>(ullEnd - info.dwStartRange));
         return FALSE;
     }
-    m_logFile.WriteLogFormat(LOG_ERROR, "**Connection%d : FAILED %d -- %s", j, nResult,
-                             curl_easy_strerror(static_cast<CURLcode>(nResult)));
+    WriteLogLine(LOG_ERROR, "**Connection%d : FAILED %d -- %s", j, nResult,
+                 curl_easy_strerror(static_cast<CURLcode>(nResult)));
     return FALSE;
 }

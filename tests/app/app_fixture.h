@@ -49,6 +49,7 @@ class TestDlg : public CZELVDownloaderDlg {
     using CZELVDownloaderDlg::m_strURL;
     // The engine's own state and handlers.
     using CZELVDownloaderDlg::m_bCompletionCheck;
+    using CZELVDownloaderDlg::m_dwWorkerWaitMs;
     using CZELVDownloaderDlg::m_nHeaderTimeout;
     using CZELVDownloaderDlg::m_nLiveWorkers;
     using CZELVDownloaderDlg::m_nRecordsSize;

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "app/dl_info.h"
 #include "engine_fixture.h"
 #include "fixtures/fault_server.h"
 #include "platform/file_dialog.h"
+#include "platform/sync.h"
 #include "platform/test_seams.h"
+#include "platform/thread.h"
 
 namespace apptest {
 namespace {
@@ -165,6 +168,55 @@ TEST_F(CommandsTest, TheMainButtonStartsPausesAndResumesByState) {
         dlg.OnBnClickedAction();
         EXPECT_EQ(CZELVDownloaderDlg::STATUS_DOWNLOADING, dlg.m_nStatus.load());
         EXPECT_TRUE(PumpUntil([&] { return Written(dlg) > paused; }, 20000)) << "it goes on";
+        StopRunning(dlg);
+    }));
+}
+
+TEST_F(CommandsTest, AResumeWaitsForTheEarlierRunAndNeverStartsASecondOne) {
+    // A run that has not ended (a pause whose wait ran out): it goes on as long as the state
+    // lets it, which it takes for 2 as a worker does.
+    struct EarlierRun {
+        TestDlg* dlg;
+        std::atomic<bool> release{false};
+        std::atomic<bool> sawDownloading{false};
+    };
+    TestTicks ticks;
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Prepare(dlg, server_.Url("/setup.exe"));
+        dlg.m_dwWorkerWaitMs = 300;
+        dlg.m_nStatus = CZELVDownloaderDlg::STATUS_PAUSED;
+        EarlierRun earlier;
+        earlier.dlg = &dlg;
+        dlg.m_nLiveWorkers.fetch_add(1);
+        CWinThread* thread = AfxBeginThread(
+            [](LPVOID param) -> UINT {
+                auto* run = static_cast<EarlierRun*>(param);
+                while (!run->release) {
+                    if (run->dlg->m_nStatus == CZELVDownloaderDlg::STATUS_DOWNLOADING) {
+                        run->sawDownloading = true;
+                        break;
+                    }
+                    Sleep(5);
+                }
+                run->dlg->m_nLiveWorkers.fetch_sub(1);
+                return 0;
+            },
+            &earlier);
+        ASSERT_NE(nullptr, thread);
+        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), thread->m_hThread, GetCurrentProcess(),
+                                    &dlg.m_hThread, 0, FALSE, DUPLICATE_SAME_ACCESS));
+
+        dlg.OnBnClickedAction();
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+        EXPECT_EQ(Res(IDS_WORKER_STILL_ENDING), dlg.Text(IDC_STATIC_STATUS));
+        EXPECT_EQ(1, dlg.m_nLiveWorkers.load()) << "no second run";
+        EXPECT_EQ(0u, Count(dlg, "INFO: +++++ PerformDownload()"));
+
+        earlier.release = true;
+        ASSERT_TRUE(PumpUntil([&] { return dlg.m_nLiveWorkers.load() == 0; }, 10000));
+        dlg.OnBnClickedAction();
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_DOWNLOADING, dlg.m_nStatus.load());
+        EXPECT_FALSE(earlier.sawDownloading) << "the state said 2 only once the earlier run ended";
         StopRunning(dlg);
     }));
 }

@@ -4,6 +4,9 @@
 // shown as done.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "app/dl_info.h"
 #include "engine_fixture.h"
 #include "fixtures/fault_server.h"
@@ -22,6 +25,13 @@ class DownloadTest : public ServedEngineTest {
     void Download(TestDlg& dlg, int split) {
         Start(dlg, split);
         EXPECT_TRUE(WaitSettled(dlg, 60000));
+    }
+
+    size_t CountRequests(const std::string& method) const {
+        size_t count = 0;
+        for (const auto& request : server_.Requests())
+            count += request.method == method;
+        return count;
     }
 
     static constexpr DWORD kStallAt = 30000;
@@ -207,6 +217,103 @@ TEST_F(DownloadTest, AMisbehavingServerGivesACorrectFileOrAReportedFailure) {
             EXPECT_TRUE(failureShown) << "the failure reaches the user";
         }
     }
+}
+
+TEST_F(DownloadTest, BytesPastWhatAnAnswerClaimsAreNeverWritten) {
+    struct Case {
+        const char* why;
+        Fault fault;
+        bool completes;
+    };
+    // Each answer's Content-Range claims the first half of the asked range; its body is as long
+    // as asked, the second half other bytes. The resume of each drop asks for the rest.
+    const Case cases[] = {
+        {"on the first four answers", Fault::ClaimFirstHalf().Times(4), true},
+        {"on every answer", Fault::ClaimFirstHalf(), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        ForgetLog();
+        server_.ClearFaults("/setup.exe");
+        server_.AddFault("/setup.exe", c.fault);
+        std::remove(target_.c_str());
+        SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvantis");
+        const size_t boxesBefore = responder_.boxes().size();
+        int finalStatus = -1;
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            // No MD5 value: nothing after the transfers would notice a wrong byte.
+            Prepare(dlg, Url(), 4, "");
+            dlg.OnBnClickedAction();
+            EXPECT_TRUE(WaitSettled(dlg, 60000));
+            finalStatus = dlg.m_nStatus;
+        }));
+        EXPECT_TRUE(LogHas("more bytes than its Content-Range claims"));
+        if (c.completes) {
+            EXPECT_EQ(CZELVDownloaderDlg::STATUS_FINISHED, finalStatus);
+            EXPECT_TRUE(TargetBytes() == bytes_) << "byte for byte the server's file";
+        } else {
+            EXPECT_NE(CZELVDownloaderDlg::STATUS_FINISHED, finalStatus);
+            const auto boxes = responder_.boxes();
+            ASSERT_GT(boxes.size(), boxesBefore);
+            EXPECT_EQ(FormatText(IDS_DOWNLOAD_FAILED, Url().c_str()).GetString(),
+                      boxes.back().text);
+        }
+    }
+}
+
+TEST_F(DownloadTest, ARunWhoseRangesHoldEveryByteCompletesThoughItsTransfersFailAtTheEnd) {
+    // Each answer announces 4096 bytes more than its range and closes after the range's last
+    // byte: every transfer fails, with every byte written.
+    server_.AddFault("/setup.exe", Fault::ExtraClaimAsked(4096));
+    server_.AddFault("/setup.exe", Fault::ShortBody(4096));
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Start(dlg);
+        EXPECT_TRUE(WaitSettled(dlg, 60000));
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_FINISHED, dlg.m_nStatus.load());
+        EXPECT_EQ(CZELVDownloaderDlg::DEFAULT_RETRY_COUNT, dlg.m_nRetryCount.load())
+            << "no drop was counted";
+    }));
+    EXPECT_TRUE(TargetBytes() == bytes_);
+    EXPECT_FALSE(LogHas("Detect this download process is dropped!!"));
+    EXPECT_EQ(1u, CountRequests("HEAD")) << "no automatic resume";
+}
+
+TEST_F(DownloadTest, ARangeAtByteZeroAnsweredWholeCompletesAtOnce) {
+    // A cache that answers its first request, the range at byte 0, with the whole file.
+    server_.AddFault("/setup.exe", Fault::IgnoreRangeAtZero());
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Start(dlg);
+        EXPECT_TRUE(WaitSettled(dlg, 30000));
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_FINISHED, dlg.m_nStatus.load());
+        EXPECT_EQ(4, dlg.m_nSplitNum.load()) << "nothing was missing: the split stays";
+    }));
+    EXPECT_TRUE(TargetBytes() == bytes_);
+    EXPECT_FALSE(LogHas("File size not changed over 60 seconds"));
+    EXPECT_EQ(4u, CountRequests("GET")) << "nothing fetched twice";
+    EXPECT_TRUE(responder_.boxes().empty());
+}
+
+TEST_F(DownloadTest, EveryLineTheWorkerLogsIsOnTheDiskAtOnce) {
+    // One connection stalls, so the run stays in its loop after the other three have ended; the
+    // interface is not pumped meanwhile, so no line of its own flushes the log.
+    server_.AddFault("/setup.exe", Fault::StallAfter(1000).Times(1));
+    server_.AddFault("/setup.exe", Fault::RateLimit(1048576));
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Start(dlg);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        size_t ended = 0;
+        while (ended < 3 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            const std::string log = Log();
+            ended = 0;
+            for (size_t at = log.find("Succeeded to complete task."); at != std::string::npos;
+                 at = log.find("Succeeded to complete task.", at + 1))
+                ++ended;
+        }
+        EXPECT_EQ(3u, ended) << "the lines of the ended transfers are on the disk";
+        dlg.OnPause();
+        EXPECT_TRUE(WaitSettled(dlg));
+    }));
 }
 
 }  // namespace

@@ -73,6 +73,54 @@ TEST_F(ProgressStoreTest, AFittingStateLoadsWhole) {
     EXPECT_TRUE(LogHas("UN = user"));
 }
 
+TEST_F(ProgressStoreTest, TheSavedUrlSelectsItsOwnProductBeforeOneWhoseUrlBeginsIt) {
+    const std::string base = "http://127.0.0.1:9/4000000.bin";
+    struct Case {
+        const char* why;
+        std::vector<std::string> products;
+        std::string saved;
+        int selected;  // -1: none matches, the selection stays where it is
+    };
+    const Case cases[] = {
+        {"the exact one after one that begins it", {base, base + "?seed=5"}, base + "?seed=5", 1},
+        {"the exact one before a longer one", {base, base + "?seed=5"}, base, 0},
+        {"the exact one after an empty one", {"", base + "?seed=5", base}, base, 2},
+        {"only one that begins it", {"http://127.0.0.1:9/a/", base}, base + "?seed=7", 1},
+        {"none matches", {"http://127.0.0.1:9/a/", base}, "http://127.0.0.1:9/x", -1},
+    };
+    TestTicks ticks;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        ForgetLog();
+        SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvantis");
+        sandbox_.WriteFile(target_, "partial");
+        SavedDownload saved;
+        saved.url = c.saved;
+        saved.fullName = fixtures::Sandbox::Win(target_);
+        WriteSavedDownload(saved);
+        responder_.QueueBoxAnswer(IDNO);
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            logPath_ = dlg.OpenLog();
+            for (const std::string& url : c.products) {
+                dlg.m_arrProductURL.Add(url.c_str());
+                dlg.m_arrProductMD5.Add("");
+                dlg.m_cbProduct.AddString(url.c_str());
+            }
+            dlg.m_cbProduct.SetCurSel(0);
+            ASSERT_TRUE(dlg.LoadRegProgressInfo());
+            EXPECT_EQ(c.selected < 0 ? 0 : c.selected, dlg.m_cbProduct.GetCurSel())
+                << "at the load";
+            // Another product chosen while paused, and No to the question: back to the saved one.
+            dlg.m_nStatus = CZELVDownloaderDlg::STATUS_PAUSED;
+            const int chosen = c.selected == 0 ? 1 : 0;
+            dlg.m_cbProduct.SetCurSel(chosen);
+            dlg.OnSelChangeProduct();
+            EXPECT_EQ(c.selected < 0 ? chosen : c.selected, dlg.m_cbProduct.GetCurSel())
+                << "at a product change";
+        }));
+    }
+}
+
 TEST_F(ProgressStoreTest, AStateThatDoesNotFitIsRefused) {
     struct Case {
         const char* why;

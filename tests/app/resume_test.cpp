@@ -2,19 +2,60 @@
 // on disk, and a resume into a file or server that no longer fits the saved state starts every
 // range again instead of writing into it.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "app/dl_info.h"
 #include "engine_fixture.h"
 #include "platform/registry.h"
 #include "platform/test_seams.h"
 #include "platform/thread.h"
+#include "platform/xdg.h"
 
 namespace apptest {
 namespace {
 
 using fixtures::Fault;
+using platform::testing::PumpUntil;
+
+// The changes made to files of some folders, in the order the system made them.
+class FileChanges {
+  public:
+    explicit FileChanges(const std::vector<std::string>& folders)
+        : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        for (const std::string& folder : folders)
+            watches_[inotify_add_watch(fd_, folder.c_str(), IN_MODIFY | IN_CREATE)] = folder;
+    }
+    ~FileChanges() { close(fd_); }
+    FileChanges(const FileChanges&) = delete;
+    FileChanges& operator=(const FileChanges&) = delete;
+
+    // "folder/name" of every change so far.
+    std::vector<std::string> Read() {
+        alignas(inotify_event) char buffer[64 * 1024];
+        ssize_t got;
+        while ((got = read(fd_, buffer, sizeof(buffer))) > 0) {
+            for (char* at = buffer; at < buffer + got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                changes_.push_back(watches_[event->wd] + "/" + (event->len ? event->name : ""));
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        return changes_;
+    }
+
+  private:
+    int fd_;
+    std::map<int, std::string> watches_;
+    std::vector<std::string> changes_;
+};
 
 class ResumeTest : public ServedEngineTest {
   protected:
@@ -54,6 +95,25 @@ class ResumeTest : public ServedEngineTest {
     void ExpectCompleteAndExact(TestDlg& dlg) {
         EXPECT_TRUE(WaitSettled(dlg, 60000));
         EXPECT_EQ(CZELVDownloaderDlg::STATUS_FINISHED, dlg.m_nStatus.load());
+    }
+    // Each saved connection's StartRange and WrittenBytes.
+    static std::vector<std::pair<DWORD, DWORD>> SavedConnections(int split) {
+        std::vector<std::pair<DWORD, DWORD>> saved;
+        for (int i = 0; i < split; ++i) {
+            const std::string key =
+                "SOFTWARE\\Corvantis\\Downloader\\Progress\\Connect" + std::to_string(i);
+            DWORD start = 0, written = 0;
+            ReadSavedNumber(key, "StartRange", &start);
+            ReadSavedNumber(key, "WrittenBytes", &written);
+            saved.emplace_back(start, written);
+        }
+        return saved;
+    }
+    void Reset() {
+        ForgetLog();
+        server_.ClearFaults("/setup.exe");
+        std::remove(target_.c_str());
+        SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvantis");
     }
 };
 
@@ -187,6 +247,134 @@ TEST_F(ResumeTest, AnOutputFileThatCannotBeOpenedIsReported) {
             ++n;
         return n;
     }());
+}
+
+TEST_F(ResumeTest, AResumeWhoseProbeGivesNoSizeLeavesThePausedDownloadAsItIs) {
+    for (bool restored : {false, true}) {
+        SCOPED_TRACE(restored ? "restored from the store" : "paused in this run");
+        Reset();
+        if (restored) {
+            ASSERT_TRUE(Run([&](TestDlg& dlg) { StartAndPause(dlg); }));
+        }
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            if (restored) {
+                Prepare(dlg, Url(), 4, Md5Of(bytes_));
+                Restore(dlg);
+            } else {
+                StartAndPause(dlg);
+            }
+            const std::string kept = TargetBytes();
+            const auto saved = SavedConnections(4);
+            const size_t boxes = responder_.boxes().size();
+            server_.AddFault("/setup.exe", Fault::NoContentLength().Times(1));
+            dlg.OnBnClickedAction();
+            EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+            EXPECT_EQ(0, dlg.m_nLiveWorkers.load()) << "no run started";
+            EXPECT_EQ(Res(IDS_RESUME_WITHOUT_SIZE), dlg.Text(IDC_STATIC_STATUS));
+            EXPECT_EQ(Res(IDS_BUTTON_RESUME), dlg.Text(IDC_BUTTON_ACTION));
+            EXPECT_EQ(kSize, dlg.m_nServerFileSize);
+            EXPECT_EQ(boxes, responder_.boxes().size());
+            EXPECT_TRUE(TargetBytes() == kept) << "the file is untouched";
+            EXPECT_EQ(saved, SavedConnections(4)) << "the saved progress is untouched";
+
+            dlg.OnBnClickedAction();  // the probe gives the size again
+            ExpectCompleteAndExact(dlg);
+        }));
+        EXPECT_TRUE(TargetBytes() == bytes_);
+        EXPECT_TRUE(LogHas("Detect this resume download ? 1"));
+    }
+}
+
+TEST_F(ResumeTest, TheAutomaticResumeActsOnlyOnADownloadThatIsStillPaused) {
+    const char kUrl[] = "http://127.0.0.1:9/setup.exe";  // nothing listens: a probe fails at once
+    const auto drop = [](TestDlg& dlg) {
+        dlg.m_nStatus = CZELVDownloaderDlg::STATUS_DOWNLOADING;
+        dlg.ConnectionsDropped();
+    };
+    // The answer OK after a completion whose file does not match: a click of the main button.
+    const auto downloadAgain = [this](TestDlg& dlg) {
+        responder_.QueueBoxAnswer(IDOK);
+        dlg.m_bCompletionCheck = TRUE;
+        EXPECT_FALSE(dlg.CheckMd5());
+        dlg.m_bCompletionCheck = FALSE;
+    };
+    struct Case {
+        const char* why;
+        std::function<void(TestDlg&)> post;
+        int statusWhenItArrives;
+        const char* done;   // the line that shows it was handled
+        const char* never;  // a line that must not follow
+    };
+    const Case cases[] = {
+        {"a drop's resume after the completion", drop, CZELVDownloaderDlg::STATUS_FINISHED,
+         "INFO: The automatic resume is not needed in state 3", "INFO: +++++ OnLaunch()"},
+        {"a drop's resume after a new start", drop, CZELVDownloaderDlg::STATUS_START_NEW,
+         "INFO: The automatic resume is not needed in state 1", "INFO: +++++ OnStart()"},
+        {"a drop's resume while paused", drop, CZELVDownloaderDlg::STATUS_PAUSED,
+         "INFO: +++++ OnResume()", nullptr},
+        {"download again after a mismatch", downloadAgain, CZELVDownloaderDlg::STATUS_START_NEW,
+         "INFO: +++++ OnStart()", nullptr},
+    };
+    TestIdentity user;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        ForgetLog();
+        sandbox_.WriteFile(target_, "not the installer");
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            Prepare(dlg, kUrl, 4, Md5Of("the installer"));
+            dlg.CheckDlgButton(IDC_CHECK_LAUNCH, BST_UNCHECKED);
+            c.post(dlg);
+            dlg.m_nStatus = c.statusWhenItArrives;
+            const auto lines = [&] { return LogLines(logPath_); };
+            const auto has = [&](const char* line) {
+                const auto all = lines();
+                return std::find(all.begin(), all.end(), line) != all.end();
+            };
+            EXPECT_TRUE(PumpUntil([&] { return has(c.done) || dlg.Ended(); }, 10000));
+            EXPECT_TRUE(has(c.done));
+            EXPECT_FALSE(dlg.Ended());
+            if (c.never != nullptr) {
+                EXPECT_FALSE(has(c.never));
+            }
+        }));
+    }
+}
+
+TEST_F(ResumeTest, ARestartForgetsTheSavedProgressBeforeItChangesTheFile) {
+    struct Case {
+        const char* why;
+        std::function<void()> change;
+    };
+    const Case cases[] = {
+        {"the file was cut", [this] { std::filesystem::resize_file(target_, 1000); }},
+        {"the file has gone", [this] { std::remove(target_.c_str()); }},
+    };
+    const std::string registryFolder = platform::LayerStateFolder();
+    const std::string downloadFolder = sandbox_.Path("download");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        Reset();
+        ASSERT_TRUE(Run([&](TestDlg& dlg) { StartAndPause(dlg); }));
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            Prepare(dlg, Url(), 4, Md5Of(bytes_));
+            Restore(dlg);
+            c.change();
+            FileChanges changes({registryFolder, downloadFolder});
+            dlg.OnBnClickedAction();  // back once the run has set itself up
+            const auto all = changes.Read();
+            const auto isStore = [&](const std::string& path) {
+                return path.rfind(registryFolder + "/registry.sqlite3", 0) == 0;
+            };
+            const auto store = std::find_if(all.begin(), all.end(), isStore);
+            const auto file = std::find(all.begin(), all.end(), target_);
+            ASSERT_NE(all.end(), store) << "the saved progress was forgotten";
+            ASSERT_NE(all.end(), file) << "the file was made anew";
+            EXPECT_LT(store - all.begin(), file - all.begin())
+                << "a kill in between would leave keys that count bytes the file lost";
+            ExpectCompleteAndExact(dlg);
+        }));
+        EXPECT_TRUE(TargetBytes() == bytes_);
+    }
 }
 
 }  // namespace

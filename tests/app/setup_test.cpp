@@ -123,7 +123,8 @@ TEST_F(SetUpTest, ANormalSetUpShowsTheStateOfTheFileAtTheDefaultPath) {
     };
     const Case cases[] = {
         {"a value and no file", Md5Of(bytes), false, "", CZELVDownloaderDlg::STATUS_START_NEW, 4},
-        {"no value", "", false, "8", CZELVDownloaderDlg::STATUS_FINISHED, 8},
+        {"no value and no file", "", false, "8", CZELVDownloaderDlg::STATUS_START_NEW, 8},
+        {"no value and a file", "", true, "8", CZELVDownloaderDlg::STATUS_FINISHED, 8},
         {"a matching file", Md5Of(bytes), true, "12", CZELVDownloaderDlg::STATUS_FINISHED, 12},
         {"a file that does not match", Md5Of("other"), true, "13",
          CZELVDownloaderDlg::STATUS_START_NEW, 4},

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "app/dl_info.h"
 #include "engine_fixture.h"
@@ -70,6 +71,10 @@ TEST_F(VerificationTest, TheCheckPassesWhenTheConfiguredValueBeginsWithTheDigest
     std::transform(upper.begin(), upper.end(), upper.begin(),
                    [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
     ASSERT_NE(upper, digest);
+    std::string mixed = digest;
+    for (size_t i = 0; i < mixed.size(); i += 2)
+        mixed[i] = upper[i];
+    ASSERT_NE(mixed, digest);
     struct Case {
         const char* why;
         std::string configured;
@@ -78,12 +83,14 @@ TEST_F(VerificationTest, TheCheckPassesWhenTheConfiguredValueBeginsWithTheDigest
     };
     const Case cases[] = {
         {"the digits in lower case", digest, true, true},
-        {"the digits in upper case", upper, true, false},
+        {"the digits in upper case", upper, true, true},
+        {"the digits in mixed case", mixed, true, true},
+        {"upper case and text after the digits", upper + " SETUP.EXE", true, true},
         {"text after the 32 digits", digest + " setup.exe", true, true},
         {"31 digits", digest.substr(0, 31), true, false},
         {"another file's digits", Md5Of("other"), true, false},
         {"no value", "", true, true},
-        {"no value and no file", "", false, true},
+        {"no value and no file", "", false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -307,7 +314,8 @@ TEST_F(VerificationTest, TheStateDisplayShowsEachState) {
     const Case cases[] = {
         {"paused", 0, Md5Of(bytes), true, 0, IDS_BUTTON_RESUME, true},
         {"new, a passing file", 1, Md5Of(bytes), true, 3, IDS_BUTTON_INSTALL, true},
-        {"new, no value", 1, "", false, 3, IDS_BUTTON_INSTALL, true},
+        {"new, no value, a file", 1, "", true, 3, IDS_BUTTON_INSTALL, true},
+        {"new, no value, no file", 1, "", false, 1, IDS_BUTTON_START, true},
         {"new, no file", 1, Md5Of(bytes), false, 1, IDS_BUTTON_START, true},
         {"downloading", 2, Md5Of(bytes), true, 2, IDS_BUTTON_PAUSE, false},
         {"finished, a file that fails", 3, Md5Of("other"), true, 3, IDS_BUTTON_INSTALL, true},
@@ -342,6 +350,23 @@ TEST_F(VerificationTest, TheStateDisplayShowsEachState) {
         EXPECT_EQ(c.status == 0, Has("INFO: " + Res(IDS_PAUSED)));
         EXPECT_EQ(c.file, fixtures::Sandbox::Exists(target_));
     }
+}
+
+TEST_F(VerificationTest, TheStateDisplayChecksTheFileOnTheInterfaceThreadOnly) {
+    const std::string bytes = "an installer";
+    sandbox_.WriteFile(target_, bytes);
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Prepare(dlg, kUrl, 4, Md5Of(bytes));
+        dlg.m_nStatus = CZELVDownloaderDlg::STATUS_START_NEW;
+        // The drop path's display on the worker, after a completion or a discard set state 1.
+        std::thread worker([&] { dlg.SyncUIStatus(); });
+        worker.join();
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_START_NEW, dlg.m_nStatus.load());
+        EXPECT_EQ(Res(IDS_BUTTON_START), dlg.Text(IDC_BUTTON_ACTION));
+        dlg.SyncUIStatus();
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_FINISHED, dlg.m_nStatus.load());
+    }));
+    EXPECT_EQ(1u, Count("INFO: +++++ CheckMd5()")) << "only the interface thread's display checks";
 }
 
 }  // namespace

@@ -65,13 +65,16 @@ class PlacementTest : public fixtures::SandboxTest {
         ASSERT_TRUE(file_.Open(fixtures::Sandbox::Win(path_).c_str(),
                                CFile::modeReadWrite | CFile::typeBinary));
     }
-    // A record whose answer was accepted, for the range [start, end) with `written` held.
-    void Accept(DLInfo& info, DWORD start, ULONGLONG end, DWORD written, ULONGLONG skip = 0) {
+    // A record whose answer was accepted, for the range [start, end) with `written` held; the
+    // answer claims to carry bytes up to `claimEnd` (0: the range's end).
+    void Accept(DLInfo& info, DWORD start, ULONGLONG end, DWORD written, ULONGLONG skip = 0,
+                ULONGLONG claimEnd = 0) {
         info.nMode = MODE_DOWNLOAD;
         info.pFile = &file_;
         info.dwStartRange = start;
         info.dwWrittenBytes = written;
         info.ullRangeEnd = end;
+        info.ullAnswerEnd = claimEnd != 0 ? claimEnd : end;
         info.nAnswer = 1;
         info.ullSkip = skip;
     }
@@ -97,6 +100,15 @@ TEST_F(PlacementTest, BytesLandAtTheirOffsetAndNeverPastTheRange) {
     EXPECT_EQ(4u, c.dwWrittenBytes.load()) << "the range holds exactly its bytes";
     EXPECT_EQ(DL_FAULT_OVERRUN, c.nFault);
     EXPECT_EQ(".....abcABCD1234", Bytes());
+}
+
+TEST_F(PlacementTest, BytesPastWhatTheAnswerClaimsAreNeverWritten) {
+    DLInfo info;
+    Accept(info, 4, 12, 0, 0, 8);  // the range 4-11, the answer's Content-Range 4-7
+    EXPECT_EQ(0u, Feed(&info, "abcdXYZW")) << "the transfer ends at the claim";
+    EXPECT_EQ(4u, info.dwWrittenBytes.load()) << "the range stays short, to be resumed";
+    EXPECT_EQ(DL_FAULT_PAST_CLAIM, info.nFault);
+    EXPECT_EQ("....abcd........", Bytes());
 }
 
 TEST_F(PlacementTest, AZeroedRecordTakesEverythingAndWritesNothing) {
