@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "app/dl_info.h"
 #include "engine_fixture.h"
@@ -218,6 +220,32 @@ TEST_F(CommandsTest, AResumeWaitsForTheEarlierRunAndNeverStartsASecondOne) {
         EXPECT_EQ(CZELVDownloaderDlg::STATUS_DOWNLOADING, dlg.m_nStatus.load());
         EXPECT_FALSE(earlier.sawDownloading) << "the state said 2 only once the earlier run ended";
         StopRunning(dlg);
+    }));
+}
+
+TEST_F(CommandsTest, ARunThatLeavesBeforeItsFirstPassStillLetsItsResumeGoOn) {
+    TestTicks ticks;
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Prepare(dlg, server_.Url("/setup.exe"));
+        dlg.m_nStatus = CZELVDownloaderDlg::STATUS_PAUSED;
+        // Another writer of the state (an earlier run's drop path, say) pauses the download as
+        // soon as the resume has set 2, before the new run's first pass.
+        std::atomic<bool> paused{false};
+        std::thread other([&] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (!paused && std::chrono::steady_clock::now() < deadline) {
+                int expected = CZELVDownloaderDlg::STATUS_DOWNLOADING;
+                paused = dlg.m_nStatus.compare_exchange_strong(expected,
+                                                               CZELVDownloaderDlg::STATUS_PAUSED);
+                std::this_thread::yield();
+            }
+        });
+        dlg.OnBnClickedAction();  // returns only once the run has set the start event
+        other.join();
+        ASSERT_TRUE(paused);
+        EXPECT_TRUE(WaitSettled(dlg));
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+        EXPECT_EQ(1u, Count(dlg, "INFO: ** Force to PAUSE all connections."));
     }));
 }
 
