@@ -112,7 +112,8 @@ TEST_F(CommandWarningsTest, AResumeShowsTheProxyLinkByItsProbeAndStopsAtAFailedO
             }
             EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
             EXPECT_EQ(nullptr, dlg.m_hThread) << "no worker started";
-            EXPECT_EQ(0, dlg.m_nLiveWorkers.load());
+            if (dlg.m_hThread != nullptr)
+                StopWorker(dlg);
         }));
         if (!c.passes) {
             EXPECT_FALSE(LogHas("Begin thread to perform download!!!"));
