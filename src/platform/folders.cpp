@@ -6,7 +6,9 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <initializer_list>
 
 #include "platform/lasterror.h"
 #include "platform/path.h"
@@ -15,6 +17,8 @@
 namespace platform {
 
 namespace {
+std::atomic<FreeSpaceSource*> g_freeSpaceSource{nullptr};
+
 std::string ParentOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos)
@@ -24,6 +28,10 @@ std::string ParentOf(const std::string& path) {
     return path.substr(0, slash);
 }
 }  // namespace
+
+void SetFreeSpaceSource(FreeSpaceSource* source) {
+    g_freeSpaceSource.store(source);
+}
 
 DWORD WindowsErrorOfPath(int err, const std::string& nativePath) {
     if (err != ENOENT)
@@ -61,11 +69,29 @@ bool CheckPath(LPCSTR path) {
     return true;
 }
 
+BOOL AnswerFromSource(platform::FreeSpaceSource& source, LPCSTR directoryName,
+                      PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,
+                      PULARGE_INTEGER totalFree) {
+    ULONGLONG freeBytes = 0;
+    DWORD error = ERROR_SUCCESS;
+    if (!source.FreeBytes(directoryName != nullptr ? directoryName : "", &freeBytes, &error))
+        return FailWith(error);
+    for (PULARGE_INTEGER out : {freeToCaller, total, totalFree}) {
+        if (out != nullptr)
+            out->QuadPart = freeBytes;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
 }  // namespace
 
 BOOL GetDiskFreeSpaceExA(LPCSTR directoryName, PULARGE_INTEGER freeBytesAvailableToCaller,
                          PULARGE_INTEGER totalNumberOfBytes,
                          PULARGE_INTEGER totalNumberOfFreeBytes) {
+    if (platform::FreeSpaceSource* source = platform::g_freeSpaceSource.load())
+        return AnswerFromSource(*source, directoryName, freeBytesAvailableToCaller,
+                                totalNumberOfBytes, totalNumberOfFreeBytes);
     const bool current = directoryName == nullptr || *directoryName == '\0';
     if (!current && !CheckPath(directoryName))
         return FALSE;

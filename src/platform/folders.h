@@ -7,8 +7,8 @@
 
 #include "platform/types.h"
 
-// statvfs of `directoryName`; the empty text or NULL names the current folder. Each out
-// pointer may be NULL.
+// statvfs of `directoryName` (or what an installed FreeSpaceSource says); the empty text or NULL
+// names the current folder. Each out pointer may be NULL.
 BOOL GetDiskFreeSpaceExA(LPCSTR directoryName, PULARGE_INTEGER freeBytesAvailableToCaller,
                          PULARGE_INTEGER totalNumberOfBytes,
                          PULARGE_INTEGER totalNumberOfFreeBytes);
@@ -32,6 +32,22 @@ DWORD GetTempPathA(DWORD bufferLength, LPSTR buffer);
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
 
 namespace platform {
+
+// What GetDiskFreeSpaceExA reports instead of the disk's own figures, for tests that need a
+// given amount of free space or a failing query.
+class FreeSpaceSource {
+  public:
+    virtual ~FreeSpaceSource() = default;
+    // The bytes free in `directoryName` (as the caller gave it), or false with the error that
+    // the query fails with.
+    virtual bool FreeBytes(const std::string& directoryName, ULONGLONG* freeBytes,
+                           DWORD* error) = 0;
+};
+
+// Makes GetDiskFreeSpaceExA answer from `source` (nullptr restores statvfs). The caller keeps the
+// source alive until it is replaced.
+void SetFreeSpaceSource(FreeSpaceSource* source);
+
 // The Windows error for a call on `nativePath` that failed with `err`: ENOENT is
 // ERROR_PATH_NOT_FOUND when a folder on the way is missing, else ERROR_FILE_NOT_FOUND.
 DWORD WindowsErrorOfPath(int err, const std::string& nativePath);

@@ -1,16 +1,22 @@
-// A process killed with SIGKILL at any moment, pauses and their saves included, leaves a store
-// that the next run either resumes into a correct file or refuses.
+// A process killed with SIGKILL at any moment after it has saved its progress (while it
+// downloads, pauses, saves again or resumes) leaves a store that the next run either resumes
+// into a correct file or refuses; the last state left is resumed where it stopped.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <random>
 #include <thread>
 
 #include "app/dl_info.h"
+#include "engine_checks.h"
 #include "engine_fixture.h"
 #include "platform/app.h"
 #include "platform/resources.h"
@@ -25,13 +31,18 @@ using fixtures::Fault;
 
 const char kUrlVar[] = "ZELV_DURABILITY_URL";
 const char kTargetVar[] = "ZELV_DURABILITY_TARGET";
+// The child's descriptor on which it reports each save with one byte.
+const char kSavesVar[] = "ZELV_DURABILITY_SAVES_FD";
+constexpr int kSavesFd = 100;
 
-// The child: downloads, pausing and resuming again and again, until it is killed.
+// The child: downloads, pausing (and so saving) and resuming again and again, until it is
+// killed; it reports every pause to the parent once the save is done.
 TEST(DurabilityChild, PausesAndResumesUntilKilled) {
     const char* url = std::getenv(kUrlVar);
     const char* target = std::getenv(kTargetVar);
-    if (url == nullptr || target == nullptr)
+    if (url == nullptr || target == nullptr || std::getenv(kSavesVar) == nullptr)
         GTEST_SKIP() << "runs only as the child of DurabilityTest";
+    const int saves = std::atoi(std::getenv(kSavesVar));
     platform::EnsureUi();
     HMODULE resources = LoadLibraryA("ZELVDlderRes.dll");
     ASSERT_NE(nullptr, resources);
@@ -45,6 +56,8 @@ TEST(DurabilityChild, PausesAndResumesUntilKilled) {
             d.OnBnClickedAction();  // start or resume
             platform::testing::PumpFor(100 + static_cast<int>(random() % 300));
             d.OnBnClickedAction();  // pause: the save
+            if (d.m_nStatus == CZELVDownloaderDlg::STATUS_PAUSED && write(saves, "s", 1) != 1)
+                return;
             platform::testing::PumpFor(static_cast<int>(random() % 50));
         }
     };
@@ -53,38 +66,78 @@ TEST(DurabilityChild, PausesAndResumesUntilKilled) {
 
 class DurabilityTest : public ServedEngineTest {
   protected:
-    pid_t SpawnChild() {
+    struct Child {
+        pid_t pid = -1;
+        int saves = -1;  // read end of the child's save reports
+    };
+
+    Child SpawnChild() {
+        int pipeFds[2];
+        EXPECT_EQ(0, pipe2(pipeFds, O_CLOEXEC));
         std::vector<std::string> env;
         for (char** e = environ; *e != nullptr; ++e)
             env.emplace_back(*e);
         env.push_back(std::string(kUrlVar) + "=" + Url());
         env.push_back(std::string(kTargetVar) + "=" + target_);
+        env.push_back(std::string(kSavesVar) + "=" + std::to_string(kSavesFd));
         std::vector<char*> envp;
         for (std::string& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], kSavesFd);
         std::string self = "/proc/self/exe";
         std::string filter = "--gtest_filter=DurabilityChild.*";
         char* argv[] = {self.data(), filter.data(), nullptr};
-        pid_t pid = -1;
-        EXPECT_EQ(0, posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, envp.data()));
-        return pid;
+        Child child;
+        EXPECT_EQ(0, posix_spawn(&child.pid, self.c_str(), &actions, nullptr, argv, envp.data()));
+        posix_spawn_file_actions_destroy(&actions);
+        close(pipeFds[1]);
+        child.saves = pipeFds[0];
+        return child;
+    }
+
+    // Waits for the child's next save report; false when it ended first or none came in time
+    // (a bound for the slowest build, never reached by a healthy child).
+    static bool NextSave(const Child& child) {
+        pollfd p{child.saves, POLLIN, 0};
+        if (poll(&p, 1, 120000) != 1)
+            return false;
+        char byte = 0;
+        return read(child.saves, &byte, 1) == 1;
+    }
+
+    static void Kill(Child& child) {
+        ::kill(child.pid, SIGKILL);
+        int status = 0;
+        EXPECT_EQ(child.pid, waitpid(child.pid, &status, 0));
+        EXPECT_TRUE(WIFSIGNALED(status)) << "the child ended by itself";
+        close(child.saves);
     }
 };
 
-TEST_F(DurabilityTest, EveryKillLeavesAStateThatResumesIntoTheServersFileOrIsRefused) {
-    server_.AddFault("/setup.exe", Fault::RateLimit(96 * 1024));
+TEST_F(DurabilityTest, EveryKillAfterASaveLeavesAStateThatResumesWhereItStoppedOrIsRefused) {
+    // About four seconds for the whole file over four connections: a child is killed well
+    // before it could finish.
+    server_.AddFault("/setup.exe", Fault::RateLimit(64 * 1024));
     std::mt19937 random(12345);
     int resumable = 0;
-    for (int kill = 0; kill < 6; ++kill) {
+    for (int kill = 0; kill < 4; ++kill) {
         SCOPED_TRACE(kill);
-        const pid_t child = SpawnChild();
-        ASSERT_GT(child, 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(800 + random() % 2500));
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(child, waitpid(child, &status, 0));
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended by itself";
+        Child child = SpawnChild();
+        ASSERT_GT(child.pid, 0);
+        // Killed after its first or second save, at a random moment of what follows:
+        // downloading, pausing, saving again or resuming.
+        const int savesFirst = 1 + static_cast<int>(random() % 2);
+        for (int save = 0; save < savesFirst; ++save) {
+            if (!NextSave(child)) {
+                Kill(child);
+                FAIL() << "the child reported no save";
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1500));
+        Kill(child);
 
         ASSERT_TRUE(Run([&](TestDlg& dlg) {
             Prepare(dlg, Url(), 4, Md5Of(bytes_));
@@ -104,17 +157,38 @@ TEST_F(DurabilityTest, EveryKillLeavesAStateThatResumesIntoTheServersFileOrIsRef
     }
     EXPECT_GT(resumable, 0) << "no kill left a resumable state: the test proved nothing";
 
-    // The last state resumes into the server's file.
+    // The last state resumes where it stopped: each unfinished range is asked for from its
+    // first byte plus what it holds, nothing from where it began.
     server_.ClearFaults("/setup.exe");
+    ForgetLog();
+    std::vector<std::string> expected;
+    size_t requestsBefore = 0;
     ASSERT_TRUE(Run([&](TestDlg& dlg) {
         Prepare(dlg, Url(), 4, Md5Of(bytes_));
-        if (dlg.LoadRegProgressInfo() && dlg.LoadRegConnectionInfo())
-            dlg.m_nStatus = CZELVDownloaderDlg::STATUS_PAUSED;
+        ASSERT_TRUE(dlg.LoadRegProgressInfo());
+        ASSERT_TRUE(dlg.LoadRegConnectionInfo()) << "the last kill left a resumable state";
+        const int split = dlg.m_nSplitNum;
+        const DWORD chunk = kSize / static_cast<DWORD>(split);
+        for (int i = 0; i < split; ++i) {
+            const DWORD position = dlg.m_pDLInfo[i].dwStartRange + dlg.m_pDLInfo[i].dwWrittenBytes;
+            const DWORD end = i == split - 1 ? kSize : (static_cast<DWORD>(i) + 1) * chunk;
+            if (position >= end)
+                continue;
+            expected.push_back("bytes=" + std::to_string(position) + "-" +
+                               (i == split - 1 ? "" : std::to_string(end - 1)));
+        }
+        dlg.m_nStatus = CZELVDownloaderDlg::STATUS_PAUSED;
+        requestsBefore = server_.Requests().size();
         dlg.OnBnClickedAction();
         EXPECT_TRUE(WaitSettled(dlg, 60000));
         EXPECT_EQ(CZELVDownloaderDlg::STATUS_FINISHED, dlg.m_nStatus.load());
     }));
     EXPECT_TRUE(TargetBytes() == bytes_);
+    std::vector<std::string> asked = RangesAskedSince(server_, requestsBefore);
+    std::sort(asked.begin(), asked.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, asked);
+    EXPECT_TRUE(LogHas("Detect this resume download ? 1"));
 }
 
 }  // namespace
