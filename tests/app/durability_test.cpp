@@ -2,7 +2,6 @@
 // that the next run either resumes into a correct file or refuses.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +14,6 @@
 #include "platform/app.h"
 #include "platform/resources.h"
 #include "platform/test_seams.h"
-
-extern char** environ;
 
 namespace apptest {
 namespace {
@@ -54,21 +51,8 @@ TEST(DurabilityChild, PausesAndResumesUntilKilled) {
 class DurabilityTest : public ServedEngineTest {
   protected:
     pid_t SpawnChild() {
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e)
-            env.emplace_back(*e);
-        env.push_back(std::string(kUrlVar) + "=" + Url());
-        env.push_back(std::string(kTargetVar) + "=" + target_);
-        std::vector<char*> envp;
-        for (std::string& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        std::string self = "/proc/self/exe";
-        std::string filter = "--gtest_filter=DurabilityChild.*";
-        char* argv[] = {self.data(), filter.data(), nullptr};
-        pid_t pid = -1;
-        EXPECT_EQ(0, posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, envp.data()));
-        return pid;
+        return SpawnThisProgram("DurabilityChild.*", {std::string(kUrlVar) + "=" + Url(),
+                                                      std::string(kTargetVar) + "=" + target_});
     }
 };
 

@@ -208,6 +208,7 @@ TEST_F(LogFileTest, WriteLogFormatLineWaitsForTheNextFlush) {
         {"next WriteLog", [](CLogFile& log) { log.WriteLog("next", FALSE, LOG_INFO); },
          "INFO: next"},
         {"Close", [](CLogFile& log) { log.Close(); }, nullptr},
+        {"Flush", [](CLogFile& log) { log.Flush(); }, nullptr},
     };
     for (const Case& c : cases) {
         fixtures::Sandbox sandbox;
