@@ -381,6 +381,15 @@ TEST_F(ResourceLibrary, FormatTextsShowTheirArguments) {
     }
 }
 
+// The server's status line comes with its line end: it must end the text, so that the status
+// line shows one line.
+TEST_F(ResourceLibrary, AnAnswersStatusLineEndsItsText) {
+    const std::string text =
+        FormatWith(String(IDS_HTTP_STATUS_ERROR).c_str(), 404, "HTTP/1.1 404 Not Found\r\n")
+            .GetString();
+    EXPECT_EQ(text.find_first_of("\r\n"), text.size() - 2) << text;
+}
+
 TEST_F(ResourceLibrary, ProgressTextNamesTheAmountWrittenBeforeTheTotal) {
     // The text numbers its conversions; a swapped numbering would show "8.50 MB of 1.25 MB".
     const CString text = FormatWith(String(IDS_PROGRESS_FMT).c_str(), 1.25, 8.5);
