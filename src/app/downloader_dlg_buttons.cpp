@@ -50,8 +50,12 @@ void CZELVDownloaderDlg::OnBnClickedAction() {
             OnPause();
             break;
         case STATUS_FINISHED:
-            OnLaunch();
-            PostMessage(WM_CLOSE, 0, 0);
+            if (OnLaunch()) {
+                PostMessage(WM_CLOSE, 0, 0);
+            } else {
+                // The dialog stays, and the state display checks the file again as a new start.
+                m_nStatus = STATUS_START_NEW;
+            }
             break;
         default:
             break;

@@ -192,6 +192,28 @@ TEST_F(CommandsTest, TheMainButtonInTheFinishedStateStartsTheInstallerAndCloses)
     EXPECT_LT(display, log.find("!!!!!  WM_CLOSE  !!!!!")) << "the state display runs first";
 }
 
+// The file that passed its check was deleted since: the start fails, which the user is told
+// (with the path); the dialog stays, and the state display checks the file again.
+TEST_F(CommandsTest, AStartThatFailsInTheFinishedStateIsReportedAndTheDialogStays) {
+    TestTicks ticks;
+    TestIdentity user;
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Prepare(dlg, kUrlB, 4, Md5Of("b"));
+        dlg.m_nStatus = CZELVDownloaderDlg::STATUS_FINISHED;
+        dlg.OnBnClickedAction();
+        PumpFor(200);
+        EXPECT_FALSE(dlg.Ended()) << "no close";
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_START_NEW, dlg.m_nStatus.load()) << "no file there";
+        EXPECT_EQ(Res(IDS_BUTTON_START), dlg.Text(IDC_BUTTON_ACTION));
+        ExpectGroupEnabled(dlg, true, true, true, true);
+    }));
+    const auto boxes = responder_.boxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(FormatText(IDS_LAUNCH_FAILED, fixtures::Sandbox::Win(target_).c_str()).GetString(),
+              boxes[0].text);
+    EXPECT_EQ(Res(IDS_ERROR_CAPTION), boxes[0].caption);
+}
+
 TEST_F(CommandsTest, ExitWithNothingToKeepClosesAtOnce) {
     for (int status : {CZELVDownloaderDlg::STATUS_START_NEW, CZELVDownloaderDlg::STATUS_FINISHED}) {
         SCOPED_TRACE(status);

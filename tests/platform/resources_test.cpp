@@ -337,6 +337,8 @@ const std::map<UINT, const char*>& StringTable() {
         {IDS_RESUME_WARNING, "s"},
         {IDS_BUTTON_CLOSE, ""},
         {IDS_CURL_ERROR_UNKNOWN, "d"},
+        {IDS_LAUNCH_FAILED, "s"},
+        {IDS_FILE_NOT_OWN, "s"},
     };
     return table;
 }
