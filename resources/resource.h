@@ -59,6 +59,8 @@
 #define IDS_RESUME_WARNING 155     // %s: the URL
 #define IDS_BUTTON_CLOSE 156
 #define IDS_FILE_TOO_LARGE 157  // %s: the URL; the server file exceeds what a download can hold
+#define IDS_LAUNCH_FAILED 165   // %s: the target path; the installer could not be started
+#define IDS_FILE_NOT_OWN 166    // %s: the target path; another user's file, or one others may write
 #define IDS_RESUME_WITHOUT_SIZE 170  // a resume's probe gave no size: the paused download stays
 #define IDS_WORKER_STILL_ENDING 171  // the previous transfer run has not ended: no resume yet
 #define IDS_CURL_ERROR_UNKNOWN 1999  // %d: the transfer library's result code

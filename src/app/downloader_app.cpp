@@ -1,7 +1,5 @@
 #include "app/downloader_app.h"
 
-#include <cstdlib>
-
 #include "app/downloader_dlg.h"
 #include "platform/lasterror.h"
 #include "platform/messages.h"
@@ -43,12 +41,7 @@ BOOL CZELVDownloaderApp::InitInstance() {
         CZELVDownloaderDlg dlg;
         m_pMainWnd = &dlg;
         dlg.DoModal();
-        if (dlg.HasLiveWorker()) {
-            // The close handler's wait ran out: the worker still uses the dialog, its records,
-            // the log and the resource library, so none of them may be destroyed. The process
-            // ends here; the registry commits each value on its own, so nothing saved is lost.
-            std::_Exit(0);
-        }
+        EndIfWorkerOutlivedClose(dlg);
 
         FreeLibrary(hResource);
         ReleaseMutex(hMutex);

@@ -105,6 +105,8 @@ class CZELVDownloaderDlg : public CDialog {
     BOOL WorkerRuns() const;
     // A worker started by this dialog has not ended yet.
     BOOL HasLiveWorker() const { return m_nLiveWorkers.load() > 0; }
+    // Hands the log's buffered lines to the system, for an end that skips the destructors.
+    void FlushLog() { m_logFile.Flush(); }
 
   protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -56,8 +56,12 @@ void CZELVDownloaderDlg::OnBnClickedAction() {
             OnPause();
             break;
         case STATUS_FINISHED:
-            OnLaunch();
-            PostMessage(WM_CLOSE, 0, 0);
+            if (OnLaunch()) {
+                PostMessage(WM_CLOSE, 0, 0);
+            } else {
+                // The dialog stays, and the state display checks the file again as a new start.
+                m_nStatus = STATUS_START_NEW;
+            }
             break;
         default:
             break;
@@ -82,12 +86,13 @@ void CZELVDownloaderDlg::OnExit() {
             if (nAnswer == IDNO) {
                 BackToStartNewEnv(TRUE);
             } else if (nAnswer == IDCANCEL) {
+                // Decided by the state after the question: its loop may have run a queued click
+                // (an automatic resume) that set the download going again meanwhile.
                 EnableControls(TRUE);
-                if (bWasRunning) {
+                if (bWasRunning && m_nStatus == STATUS_PAUSED)
                     OnResume();
-                    if (m_nStatus == STATUS_DOWNLOADING)
-                        DisableChoiceControls();
-                }
+                if (WorkerRuns())
+                    DisableChoiceControls();
                 return;
             }
         }
@@ -101,14 +106,20 @@ void CZELVDownloaderDlg::OnClose() {
     m_arrGuideURL.RemoveAll();
     m_arrFAQURL.RemoveAll();
     m_arrProductMD5.RemoveAll();
-    if (IsWorkerActive()) {
+    const BOOL bWasRunning = IsWorkerActive();
+    if (bWasRunning) {
         m_nStatus = STATUS_PAUSED;
         WaitForSingleObject(m_hThread, THREAD_WAIT_MS);
     }
+    KillTimer(IDT_PROGRESS);
     // What a worker that outlived the wait still uses stays: the records, its handle, the log
     // and the start event (the process then ends without destroying this object).
     const BOOL bWorkerEnded = m_nLiveWorkers.load() == 0;
     if (bWorkerEnded) {
+        // A close from the window manager keeps what the run has put on the disk, as a pause
+        // does: the next start resumes there instead of starting every range again.
+        if (bWasRunning && m_bRangesByte)
+            SaveRegConnectionInfo();
         delete[] m_pDLInfo;
         m_pDLInfo = NULL;
         if (m_hThread != NULL) {

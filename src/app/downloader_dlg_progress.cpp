@@ -64,6 +64,10 @@ void CZELVDownloaderDlg::OnTimer(UINT_PTR nIDEvent) {
             OnPause();
             OnResume();
             m_nStallTicks = 0;
+            // A resume that failed (its box left the exit button alone) stays paused: the main
+            // button must offer the resume.
+            if (m_nStatus == STATUS_PAUSED)
+                SyncUIStatus();
         }
     }
     CDialog::OnTimer(nIDEvent);

@@ -65,5 +65,8 @@ void CZELVDownloaderDlg::ConnectionsDropped() {
         strCaption.LoadString(IDS_ERROR_CAPTION);
         MessageHandler(strCaption, strText);
         m_nRetryCount = DEFAULT_RETRY_COUNT;
+        // The box left the exit button alone: the main button must offer the resume again.
+        if (m_nStatus == STATUS_PAUSED)
+            SyncUIStatus();
     }
 }

@@ -1,5 +1,17 @@
 // The state display: the main button's caption and the control group from the download state.
 #include "app/downloader_dlg.h"
+#include "app/resource_text.h"
+
+namespace {
+constexpr int HTTP_STATUS_PROXY_AUTH_REQ = 407;
+
+// The status line shows a proxy's refusal of the probe: it tells the user what to change
+// (the proxy settings), which "paused" would hide.
+BOOL ShowsProxyRefusal(const CString& strStatus) {
+    const CString strRefusal = FormatText(IDS_HTTP_STATUS_ERROR, HTTP_STATUS_PROXY_AUTH_REQ, "");
+    return strStatus.Left(strRefusal.GetLength()) == strRefusal;
+}
+}  // namespace
 
 void CZELVDownloaderDlg::DisableChoiceControls() {
     if (CWnd* pProduct = GetDlgItem(IDC_COMBO_PRODUCT))
@@ -16,9 +28,10 @@ int CZELVDownloaderDlg::SyncUIStatus() {
         case STATUS_PAUSED: {
             strCaption.LoadString(IDS_BUTTON_RESUME);
             SetDlgItemText(IDC_BUTTON_ACTION, strCaption);
-            CString strPaused;
+            CString strPaused, strStatus;
             strPaused.LoadString(IDS_PAUSED);
-            m_logFile.WriteLog(strPaused, TRUE, LOG_INFO);
+            GetDlgItemText(IDC_STATIC_STATUS, strStatus);
+            m_logFile.WriteLog(strPaused, !ShowsProxyRefusal(strStatus), LOG_INFO);
             if (OnUserInterfaceThread() && !m_strResumeRefusal.IsEmpty())
                 SetDlgItemText(IDC_STATIC_STATUS, m_strResumeRefusal);
             break;

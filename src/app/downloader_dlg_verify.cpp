@@ -5,7 +5,9 @@
 #include "app/resource_text.h"
 #include "log/md5_checksum.h"
 #include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/folders.h"
+#include "platform/lasterror.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/sync.h"
@@ -71,10 +73,8 @@ BOOL CZELVDownloaderDlg::ExecuteInstallation() {
     m_logFile.WriteLog("+++++ ExecuteInstallation()", FALSE, LOG_INFO);
     BOOL bResult = FALSE;
     if (CheckMd5()) {
-        if (IsDlgButtonChecked(IDC_CHECK_LAUNCH) != 0) {
-            OnLaunch();
-            bResult = TRUE;
-        }
+        if (IsDlgButtonChecked(IDC_CHECK_LAUNCH) != 0)
+            bResult = OnLaunch() != 0;  // a failed start keeps the dialog open
         CString strText;
         strText.LoadString(IDS_DOWNLOAD_VERIFIED);
         m_logFile.WriteLog(strText, TRUE, LOG_INFO);
@@ -89,11 +89,25 @@ BOOL CZELVDownloaderDlg::ExecuteInstallation() {
 
 int CZELVDownloaderDlg::OnLaunch() {
     m_logFile.WriteLog("+++++ OnLaunch()", FALSE, LOG_INFO);
-    wchar_t szPath[kWidePath] = {0};
-    MultiByteToWideChar(CP_ACP, 0, m_strDLFullName, -1, szPath, kWidePath);
-    LaunchCmd(szPath);
+    int nResult = 1;
+    UINT nFailure = 0;
+    // Another user's file, or one that others may change, is never started: its code would
+    // run as this user.
+    if (!IsFileOwnedByUserAlone(m_strDLFullName)) {
+        nFailure = GetLastError() == ERROR_ACCESS_DENIED ? IDS_FILE_NOT_OWN : IDS_LAUNCH_FAILED;
+    } else {
+        wchar_t szPath[kWidePath] = {0};
+        MultiByteToWideChar(CP_ACP, 0, m_strDLFullName, -1, szPath, kWidePath);
+        if (!LaunchCmd(szPath))
+            nFailure = IDS_LAUNCH_FAILED;
+    }
+    if (nFailure != 0) {
+        MessageHandler(LoadText(IDS_ERROR_CAPTION),
+                       FormatText(nFailure, m_strDLFullName.GetString()));
+        nResult = 0;
+    }
     m_logFile.WriteLog("----- OnLaunch()", FALSE, LOG_INFO);
-    return 1;
+    return nResult;
 }
 
 BOOL CZELVDownloaderDlg::LaunchCmd(const wchar_t* szProgram) {

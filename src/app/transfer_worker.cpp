@@ -13,6 +13,7 @@
 #include "app/curl_use.h"
 #include "app/dl_info.h"
 #include "app/downloader_dlg.h"
+#include "app/resource_text.h"
 #include "platform/clock.h"
 #include "platform/sync.h"
 
@@ -44,6 +45,18 @@ const char* FaultText(int nFault) {
         default:
             return "";
     }
+}
+
+// Another user's file, or one that others may change, is never written into: its owner could
+// have put anything around the ranges, and could change it before it is started. Closes such a
+// file and says so.
+BOOL RefusedAsForeign(CZELVDownloaderDlg& dlg, CFile& file, const CString& strPath) {
+    if (file.IsOwnedByUserAlone())
+        return FALSE;
+    file.Abort();
+    dlg.MessageHandler(LoadText(IDS_ERROR_CAPTION),
+                       FormatText(IDS_FILE_NOT_OWN, strPath.GetString()));
+    return TRUE;
 }
 }  // namespace
 
@@ -149,6 +162,8 @@ BOOL CZELVDownloaderDlg::OpenOutputFile(CFile& file, BOOL& bResume) {
         if (file.Open(m_strDLFullName,
                       CFile::modeReadWrite | CFile::typeBinary | CFile::shareExclusive,
                       &openError)) {
+            if (RefusedAsForeign(*this, file, m_strDLFullName))
+                return FALSE;
             if (SetOutputLength(file, bResume))
                 return TRUE;
         } else {
@@ -159,10 +174,14 @@ BOOL CZELVDownloaderDlg::OpenOutputFile(CFile& file, BOOL& bResume) {
             m_logFile.WriteLog("try create new.", FALSE, LOG_INFO);
             ForgetSavedConnections();
             CFileException createError;
+            // No truncation: a file that appeared meanwhile is checked before anything in it
+            // changes.
             if (file.Open(m_strDLFullName,
-                          CFile::modeCreate | CFile::modeReadWrite | CFile::typeBinary |
-                              CFile::shareExclusive,
+                          CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite |
+                              CFile::typeBinary | CFile::shareExclusive,
                           &createError)) {
+                if (RefusedAsForeign(*this, file, m_strDLFullName))
+                    return FALSE;
                 bResume = FALSE;
                 if (SetOutputLength(file, bResume))
                     return TRUE;

@@ -126,8 +126,20 @@ void CLogFile::WriteLine(const CString& line, bool flush) {
     try {
         WriteString(line);
         if (flush) {
-            Flush();
+            CStdioFile::Flush();
         }
+    } catch (CFileException* e) {
+        e->Delete();
+    }
+}
+
+void CLogFile::Flush() {
+    std::lock_guard<std::mutex> lock(m_streamMutex);
+    if (!IsOpen()) {
+        return;
+    }
+    try {
+        CStdioFile::Flush();
     } catch (CFileException* e) {
         e->Delete();
     }

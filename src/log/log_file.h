@@ -26,6 +26,8 @@ class CLogFile : public CStdioFile {
     void WriteLog(CString strMsg, BOOL bShowStatus, int nLevel);
     // One stamped line of formatted text, left in the stream's buffer until the next flush.
     void WriteLogFormat(int nLevel, LPCSTR lpszFormat, ...) ZELV_PRINTF(3, 4);
+    // Hands the buffered lines to the system; a line that cannot go is dropped, never thrown.
+    void Flush() override;
     // Flushes and closes; a line that cannot reach the disk is dropped, never thrown.
     void Close() override;
 

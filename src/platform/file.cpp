@@ -79,10 +79,19 @@ bool OthersMayChange(int folder) {
     return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != geteuid() && st.st_uid != 0);
 }
 
+// The access of a file made in `folder`: as a new file on Windows inherits its folder's access
+// list, others may read it where they may read the folder, and only its owner may write it.
+mode_t NewFileMode(int folder) {
+    struct stat st {};
+    const mode_t others = fstat(folder, &st) == 0 ? st.st_mode & (S_IRGRP | S_IROTH) : 0;
+    return S_IRUSR | S_IWUSR | others;
+}
+
 // Opens `native` one folder at a time, following no link that lies in a folder another user can
 // change: a link planted there could name any file of this user. Opens without waiting (a
-// named pipe would wait for its other end); the caller takes only a regular file.
-int OpenGuarded(const std::string& native, int flags, mode_t mode) {
+// named pipe would wait for its other end); the caller takes only a regular file. A file that
+// O_CREAT | O_EXCL makes gets the mode of NewFileMode, whatever the umask.
+int OpenGuarded(const std::string& native, int flags) {
     int folder = ::open(native[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     size_t at = 0;
     while (folder >= 0) {
@@ -95,10 +104,15 @@ int OpenGuarded(const std::string& native, int flags, mode_t mode) {
         if (part.empty())
             part = ".";  // the path names a folder: the open below refuses it
         const int noFollow = OthersMayChange(folder) ? O_NOFOLLOW : 0;
+        const mode_t mode = last && (flags & O_CREAT) != 0 ? NewFileMode(folder) : 0;
         const int next =
             last ? ::openat(folder, part.c_str(), flags | O_NONBLOCK | noFollow, mode)
                  : ::openat(folder, part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | noFollow);
         const int err = errno;
+        // Only a file this open made (O_EXCL refuses one that was there). Should the change
+        // fail, the umask's narrower mode stays, never a wider one.
+        if (last && next >= 0 && (flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL))
+            ::fchmod(next, mode);
         ::close(folder);
         errno = err;
         if (last) {
@@ -110,6 +124,11 @@ int OpenGuarded(const std::string& native, int flags, mode_t mode) {
         folder = next;
     }
     return -1;
+}
+
+// A regular file of the user the process runs as that neither its group nor others may write.
+bool OwnedByUserAlone(const struct stat& st) {
+    return S_ISREG(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 // Empties the opened file; a descriptor open for reading only is opened again for writing
@@ -275,19 +294,19 @@ BOOL CFile::Open(LPCSTR fileName, UINT openFlags, CFileException* error) {
     bool created = false;
     if (create) {
         for (int attempt = 0; attempt < 8; ++attempt) {
-            fd = OpenGuarded(native, flags | O_CREAT | O_EXCL, 0666);
+            fd = OpenGuarded(native, flags | O_CREAT | O_EXCL);
             if (fd >= 0) {
                 created = true;
                 break;
             }
             if (errno != EEXIST)
                 break;
-            fd = OpenGuarded(native, flags, 0);
+            fd = OpenGuarded(native, flags);
             if (fd >= 0 || errno != ENOENT)
                 break;
         }
     } else {
-        fd = OpenGuarded(native, flags, 0);
+        fd = OpenGuarded(native, flags);
     }
     if (fd < 0)
         return FailWithOsError(error, OsErrorOfOpen(errno, native), m_strFileName);
@@ -319,6 +338,29 @@ BOOL CFile::Open(LPCSTR fileName, UINT openFlags, CFileException* error) {
             return refuse(OsErrorFromErrno(errno));
     }
     m_fd = fd;
+    return TRUE;
+}
+
+BOOL CFile::IsOwnedByUserAlone() const {
+    struct stat st {};
+    return IsOpen() && fstat(m_fd, &st) == 0 && OwnedByUserAlone(st) ? TRUE : FALSE;
+}
+
+BOOL IsFileOwnedByUserAlone(LPCSTR fileName) {
+    if (fileName == nullptr || *fileName == '\0') {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    const std::string native = platform::ToNativePath(fileName);
+    struct stat st {};
+    if (stat(native.c_str(), &st) != 0) {
+        SetLastError(platform::WindowsErrorOfPath(errno, native));
+        return FALSE;
+    }
+    if (!OwnedByUserAlone(st)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     return TRUE;
 }
 

@@ -5,6 +5,10 @@
 // sharing does on Windows. A file without any write permission bit counts as read-only, also
 // for root. Paths of MAX_PATH characters or more are refused as a bad path without asking the
 // file system. Paths are in the Windows form (see platform/path.h).
+//
+// A file that an open creates is readable by its group and by others where they may read its
+// folder, and writable by its owner alone, whatever the umask: on Windows a new file inherits
+// its folder's access list.
 #pragma once
 
 #include <atomic>
@@ -91,6 +95,10 @@ class CFile {
     virtual void Abort();
 
     bool IsOpen() const { return m_fd >= 0; }
+    // The open file is a regular file that the user the process runs as owns and that neither
+    // its group nor others may write: no one else can have put its contents there or change
+    // them. FALSE when closed.
+    BOOL IsOwnedByUserAlone() const;
     CString GetFilePath() const { return m_strFileName; }
 
   protected:
@@ -102,6 +110,11 @@ class CFile {
     int m_fd = -1;
     CString m_strFileName;
 };
+
+// The file at `fileName` (links followed) is one that CFile::IsOwnedByUserAlone accepts. FALSE
+// otherwise, with the last error ERROR_ACCESS_DENIED when the file is there but someone else's
+// or open to others' writes, and the error of the path when there is no file.
+BOOL IsFileOwnedByUserAlone(LPCSTR fileName);
 
 // A buffered stream over CFile. Text mode is the default unless typeBinary is given: each "\n"
 // written reaches the file as CR LF and each CR LF read comes back as "\n". Every write is one

@@ -151,7 +151,7 @@ BOOL CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
     if (!CheckPath(pathName))
         return FALSE;
     const std::string native = platform::ToNativePath(pathName);
-    if (mkdir(native.c_str(), 0777) != 0) {
+    if (mkdir(native.c_str(), 0700) != 0) {
         // Only the last folder is made, so a missing name here is a missing parent.
         return FailWith(errno == ENOENT || errno == ENOTDIR
                             ? ERROR_PATH_NOT_FOUND

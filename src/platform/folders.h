@@ -18,7 +18,9 @@ BOOL GetDiskFreeSpaceExA(LPCSTR directoryName, PULARGE_INTEGER freeBytesAvailabl
 BOOL DeleteFileA(LPCSTR fileName);
 
 // Makes the last folder of the path only: ERROR_ALREADY_EXISTS when the name exists,
-// ERROR_PATH_NOT_FOUND when the parent is missing. The attributes are not consulted.
+// ERROR_PATH_NOT_FOUND when the parent is missing. The attributes are not consulted: the folder
+// is its owner's alone (0700), since what the program keeps in its folders (the log with its
+// URLs and proxy user) is no one else's to read.
 BOOL CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
 
 // These three follow the buffer protocol of platform::CopyToBuffer: the length copied, or the

@@ -204,6 +204,16 @@ LONG RegCloseKey(HKEY key) {
                                                               : ERROR_INVALID_HANDLE;
 }
 
+LONG RegFlushKey(HKEY key) {
+    OpenKey open;
+    if (!Lookup(key, &open))
+        return ERROR_INVALID_HANDLE;
+    // Closing the connection checkpoints the store: its main file then holds every value. The
+    // next call opens it again.
+    platform::CloseRegistryStore();
+    return ERROR_SUCCESS;
+}
+
 LONG SHDeleteKeyA(HKEY key, LPCSTR subKey) {
     OpenKey base;
     if (!Lookup(key, &base))

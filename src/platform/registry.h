@@ -52,5 +52,8 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD cbData);
 LONG RegCloseKey(HKEY key);
+// Puts every committed value of the store (every key's, not only this one's) into its database
+// file, for an end of the process that skips the exit's own checkpoint.
+LONG RegFlushKey(HKEY key);
 // Deletes the key, its values and its whole subtree.
 LONG SHDeleteKeyA(HKEY key, LPCSTR subKey);

@@ -179,6 +179,10 @@ void DispatchPosted() {
             m = q.posted.front();
             q.posted.pop_front();
         }
+        // A handler earlier in this round may have ended the dialog: as on Windows, its modal
+        // loop would take nothing more for it, and the window then goes with what was queued.
+        if (InEndedModal(m.hwnd))
+            continue;
         DeliverMessage(m.hwnd, m.message, m.wParam, m.lParam);
     }
 }
@@ -211,6 +215,8 @@ void DispatchTicks() {
             id = it->id;
             proc = it->proc;
         }
+        if (InEndedModal(hwnd))
+            continue;
         if (proc != nullptr) {
             RunGuarded(hwnd, [&] {
                 proc(hwnd, WM_TIMER, id, GetTickCount());

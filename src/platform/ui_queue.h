@@ -7,7 +7,8 @@
 // Dispatch runs in every loop of the user-interface thread (modal dialogs, message boxes,
 // Save-As, the test pump), also in one entered from a handler in the middle of a round, except
 // inside a kernel wait: there the wait pump serves only the requests of workers, and the rest
-// waits until the wait has ended.
+// waits until the wait has ended. Once a dialog's modal run has ended (EndDialog), nothing more
+// is dispatched to it or its controls: its posted messages are dropped and its ticks skipped.
 #pragma once
 
 #include <functional>

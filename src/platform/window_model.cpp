@@ -352,6 +352,16 @@ bool ModalEnded(HWND hwnd, INT_PTR* result) {
     return true;
 }
 
+bool InEndedModal(HWND hwnd) {
+    Model& m = model();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    for (Record* r = m.Find(hwnd); r != nullptr; r = m.Find(r->state.parent)) {
+        if (r->ended)
+            return true;
+    }
+    return false;
+}
+
 void InvalidateModelWindow(HWND hwnd, bool erase) {
     Model& m = model();
     std::lock_guard<std::mutex> lock(m.mutex);

@@ -104,6 +104,8 @@ CWnd* AttachedWnd(HWND hwnd);
 // EndDialog: records the result and hides the dialog; the modal loop then ends.
 bool EndModal(HWND hwnd, INT_PTR result);
 bool ModalEnded(HWND hwnd, INT_PTR* result);
+// The window is a dialog whose modal run has ended, or lies in one.
+bool InEndedModal(HWND hwnd);
 
 // --- painting --------------------------------------------------------------------------------
 void InvalidateModelWindow(HWND hwnd, bool erase);

@@ -25,6 +25,7 @@ using platform::testing::SaveAsAnswer;
 
 const char kUrlA[] = "http://127.0.0.1:9/a/setup_a.exe";
 const char kUrlB[] = "http://127.0.0.1:9/b/setup_b.exe";
+const char kConnect0[] = "SOFTWARE\\Corvantis\\Downloader\\Progress\\Connect0";
 const char kPathQuestion[] =
     "This operation will delete currently downloaded files. Do you want to continue?";
 
@@ -271,6 +272,28 @@ TEST_F(CommandsTest, TheMainButtonInTheFinishedStateStartsTheInstallerAndCloses)
     EXPECT_LT(display, log.find("!!!!!  WM_CLOSE  !!!!!")) << "the state display runs first";
 }
 
+// The file that passed its check was deleted since: the start fails, which the user is told
+// (with the path); the dialog stays, and the state display checks the file again.
+TEST_F(CommandsTest, AStartThatFailsInTheFinishedStateIsReportedAndTheDialogStays) {
+    TestTicks ticks;
+    TestIdentity user;
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Prepare(dlg, kUrlB, 4, Md5Of("b"));
+        dlg.m_nStatus = CZELVDownloaderDlg::STATUS_FINISHED;
+        dlg.OnBnClickedAction();
+        PumpFor(200);
+        EXPECT_FALSE(dlg.Ended()) << "no close";
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_START_NEW, dlg.m_nStatus.load()) << "no file there";
+        EXPECT_EQ(Res(IDS_BUTTON_START), dlg.Text(IDC_BUTTON_ACTION));
+        ExpectGroupEnabled(dlg, true, true, true, true);
+    }));
+    const auto boxes = responder_.boxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(FormatText(IDS_LAUNCH_FAILED, fixtures::Sandbox::Win(target_).c_str()).GetString(),
+              boxes[0].text);
+    EXPECT_EQ(Res(IDS_ERROR_CAPTION), boxes[0].caption);
+}
+
 TEST_F(CommandsTest, ExitWithNothingToKeepClosesAtOnce) {
     for (int status : {CZELVDownloaderDlg::STATUS_START_NEW, CZELVDownloaderDlg::STATUS_FINISHED}) {
         SCOPED_TRACE(status);
@@ -362,6 +385,37 @@ TEST_F(CommandsTest, ExitWhileDownloadingPausesFirstAndCancelResumes) {
     EXPECT_EQ(Res(IDS_ASK_KEEP_DOWNLOAD), responder_.boxes()[0].text);
 }
 
+// Cancel goes by the state after the question: a click that waited in the queue (an automatic
+// resume after a drop) is dispatched by the question's own loop and may have set the download
+// going again meanwhile. The product and the path must then stay locked, and the download is
+// not resumed a second time.
+TEST_F(CommandsTest, CancelInTheExitQuestionGoesByTheStateAfterTheQuestion) {
+    TestTicks ticks;
+    for (const bool running : {false, true}) {
+        SCOPED_TRACE(running ? "exit while downloading" : "exit while paused");
+        ForgetLog();
+        responder_.QueueBoxAnswer(IDCANCEL);
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            StartRunning(dlg);
+            if (!running)
+                dlg.OnBnClickedAction();  // the pause
+            dlg.PostMessage(WM_COMMAND, IDC_BUTTON_ACTION, 0);
+            responder_.beforeBoxAnswer = [&](const platform::testing::MessageBoxCall&) {
+                EXPECT_TRUE(PumpUntil(
+                    [&] { return dlg.m_nStatus == CZELVDownloaderDlg::STATUS_DOWNLOADING; }, 20000))
+                    << "the queued click resumes the download during the question";
+            };
+            dlg.OnExit();
+            responder_.beforeBoxAnswer = nullptr;
+            EXPECT_EQ(CZELVDownloaderDlg::STATUS_DOWNLOADING, dlg.m_nStatus.load());
+            EXPECT_EQ(1, dlg.m_nLiveWorkers.load());
+            ExpectGroupEnabled(dlg, true, true, false, false);
+            EXPECT_EQ(2u, Count(dlg, "INFO: +++++ OnResume()")) << "the start's and the click's";
+            StopRunning(dlg);
+        }));
+    }
+}
+
 TEST_F(CommandsTest, ExitWhileDownloadingAnsweredYesKeepsTheSavedProgress) {
     TestTicks ticks;
     responder_.QueueBoxAnswer(IDYES);
@@ -375,21 +429,97 @@ TEST_F(CommandsTest, ExitWhileDownloadingAnsweredYesKeepsTheSavedProgress) {
     EXPECT_TRUE(fixtures::Sandbox::Exists(target_));
 }
 
-TEST_F(CommandsTest, ClosingWhileDownloadingStopsAndWaitsForTheWorkerAndSavesNothing) {
+// A close from the window manager while a download runs stops and waits for the worker and
+// keeps what it has put on the disk, as a pause does: the next run resumes there. A download
+// without byte ranges cannot be resumed, so nothing of it is saved.
+TEST_F(CommandsTest, ClosingWhileDownloadingWaitsForTheWorkerAndKeepsWhatIsOnTheDisk) {
     TestTicks ticks;
-    ASSERT_TRUE(Run([&](TestDlg& dlg) {
-        StartRunning(dlg);
-        Show(dlg);
-        ASSERT_TRUE(platform::testing::PressCloseBox(dlg.m_hWnd));
-        ASSERT_TRUE(WaitEnded(dlg));
-        // The worker sleeps a second at its end: a close that did not wait would end first.
-        EXPECT_EQ(0, dlg.m_nLiveWorkers.load());
-        EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
-        ExpectClosed(dlg, Log(dlg));
-    }));
-    EXPECT_TRUE(SavedKeyExists("Progress")) << "what the start wrote stays";
-    EXPECT_FALSE(SavedKeyExists("Progress\\Connect0")) << "the close saves no progress";
-    EXPECT_TRUE(responder_.boxes().empty());
+    const std::string served = fixtures::PatternBytes(kSize, 5);
+    for (const bool ranges : {true, false}) {
+        SCOPED_TRACE(ranges ? "byte ranges" : "no byte ranges");
+        ForgetLog();
+        if (!ranges)
+            server_.AddFault("/setup.exe", fixtures::Fault::NoAcceptRanges());
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            StartRunning(dlg);
+            Show(dlg);
+            ASSERT_TRUE(platform::testing::PressCloseBox(dlg.m_hWnd));
+            ASSERT_TRUE(WaitEnded(dlg));
+            // The worker sleeps a second at its end: a close that did not wait would end first.
+            EXPECT_EQ(0, dlg.m_nLiveWorkers.load());
+            EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+            ExpectClosed(dlg, Log(dlg));
+        }));
+        EXPECT_TRUE(SavedKeyExists("Progress")) << "what the start wrote stays";
+        EXPECT_EQ(ranges, SavedKeyExists("Progress\\Connect0"));
+        EXPECT_TRUE(responder_.boxes().empty());
+        if (!ranges)
+            continue;
+        const std::string onDisk = TargetBytes();
+        DWORD saved = 0;
+        for (int i = 0; i < 4; ++i) {
+            const std::string key =
+                "SOFTWARE\\Corvantis\\Downloader\\Progress\\Connect" + std::to_string(i);
+            DWORD start = 0, written = 0;
+            ASSERT_TRUE(ReadSavedNumber(key, "StartRange", &start));
+            ASSERT_TRUE(ReadSavedNumber(key, "WrittenBytes", &written));
+            ASSERT_LE(start + written, onDisk.size());
+            EXPECT_TRUE(onDisk.compare(start, written, served, start, written) == 0)
+                << "connection " << i << " counts bytes that are not on the disk";
+            saved += written;
+        }
+        EXPECT_GT(saved, 0u);
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            Prepare(dlg, server_.Url("/setup.exe"));
+            ASSERT_TRUE(dlg.LoadRegProgressInfo());
+            ASSERT_TRUE(dlg.LoadRegConnectionInfo());
+            EXPECT_EQ(saved, Written(dlg)) << "the next run resumes there";
+        }));
+    }
+}
+
+// A click or a tick that waits in the queue behind the close would come after the close handler
+// has released the records, the log and the start event: it must not start a download then.
+TEST_F(CommandsTest, NothingQueuedBehindTheCloseReachesTheDialog) {
+    struct Case {
+        const char* why;
+        std::function<void(TestDlg&)> queue;
+    };
+    const Case cases[] = {
+        {"a click of the main button (an automatic resume)",
+         [](TestDlg& dlg) { dlg.PostMessage(WM_COMMAND, IDC_BUTTON_ACTION, 0); }},
+        {"a tick of the stall watchdog at its limit",
+         [](TestDlg& dlg) {
+             dlg.m_nStallTicks = CZELVDownloaderDlg::STALL_TICK_LIMIT;
+             dlg.PostMessage(WM_TIMER, CZELVDownloaderDlg::IDT_PROGRESS, 0);
+         }},
+    };
+    TestTicks ticks;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        ForgetLog();
+        DWORD saved = 0;
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            StartRunning(dlg);
+            dlg.OnBnClickedAction();  // the pause saves the progress
+            ASSERT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+            ASSERT_TRUE(ReadSavedNumber(kConnect0, "WrittenBytes", &saved));
+            dlg.SetTimer(CZELVDownloaderDlg::IDT_PROGRESS, CZELVDownloaderDlg::PROGRESS_TIMER_MS,
+                         nullptr);
+            dlg.PostMessage(WM_CLOSE, 0, 0);
+            c.queue(dlg);
+            ASSERT_TRUE(WaitEnded(dlg));
+            EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+            EXPECT_EQ(0, dlg.m_nLiveWorkers.load()) << "no run was started";
+            EXPECT_EQ(nullptr, dlg.m_hThread);
+            EXPECT_FALSE(dlg.KillTimer(CZELVDownloaderDlg::IDT_PROGRESS))
+                << "the close handler stopped the progress timer";
+            StopRunning(dlg);
+        }));
+        DWORD after = 0;
+        EXPECT_TRUE(ReadSavedNumber(kConnect0, "WrittenBytes", &after)) << "the saved keys stay";
+        EXPECT_EQ(saved, after);
+    }
 }
 
 TEST_F(CommandsTest, ACloseWhoseWorkerOutlivesTheWaitReleasesNothingItUses) {
@@ -460,6 +590,61 @@ TEST_F(CommandsTest, WithoutAWorkerEscAndOkLeaveThroughTheCloseHandler) {
         }));
         EXPECT_TRUE(fixtures::Sandbox::Exists(target_)) << "a paused download stays";
         EXPECT_TRUE(responder_.boxes().empty());
+    }
+}
+
+// In the paused, new and finished states Enter is a click of the main button (the default
+// one), and Esc leaves through the close handler, keeping what there is to keep.
+TEST_F(CommandsTest, EnterClicksTheMainButtonAndEscLeavesWhenNoWorkerRuns) {
+    struct Case {
+        const char* why;
+        int status;
+        UINT key;
+        const char* command;  // the line of the command that the click runs; null for Esc
+    };
+    const Case cases[] = {
+        {"paused, Enter", CZELVDownloaderDlg::STATUS_PAUSED, VK_RETURN, "INFO: +++++ OnResume()"},
+        {"new, Enter", CZELVDownloaderDlg::STATUS_START_NEW, VK_RETURN, "INFO: +++++ OnStart()"},
+        {"finished, Enter", CZELVDownloaderDlg::STATUS_FINISHED, VK_RETURN,
+         "INFO: +++++ OnLaunch()"},
+        {"paused, Esc", CZELVDownloaderDlg::STATUS_PAUSED, VK_ESCAPE, nullptr},
+        {"new, Esc", CZELVDownloaderDlg::STATUS_START_NEW, VK_ESCAPE, nullptr},
+        {"finished, Esc", CZELVDownloaderDlg::STATUS_FINISHED, VK_ESCAPE, nullptr},
+    };
+    TestTicks ticks;
+    TestIdentity user;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        ForgetLog();
+        const std::string marker = sandbox_.Path("ran-" + std::to_string(&c - cases));
+        const bool ends = c.command == nullptr || c.status == CZELVDownloaderDlg::STATUS_FINISHED;
+        const size_t boxesBefore = responder_.boxes().size();
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            Paused(dlg, TRUE);  // its server never answers: a resume or start fails at its probe
+            WriteInstaller(target_, marker);
+            dlg.m_nStatus = c.status;
+            Show(dlg);
+            ASSERT_TRUE(platform::testing::PressKey(dlg.m_hWnd, c.key));
+            if (c.command != nullptr) {
+                EXPECT_TRUE(PumpUntil([&] { return Count(dlg, c.command) == 1; }, 20000));
+            }
+            if (ends) {
+                ASSERT_TRUE(WaitEnded(dlg));
+                ExpectClosed(dlg, Log(dlg));
+            } else {
+                PumpFor(200);
+                EXPECT_FALSE(dlg.Ended());
+            }
+        }));
+        EXPECT_TRUE(fixtures::Sandbox::Exists(target_));
+        if (c.command != nullptr && c.status == CZELVDownloaderDlg::STATUS_FINISHED) {
+            EXPECT_TRUE(AppearsSoon(marker)) << "the installer ran";
+        } else {
+            EXPECT_FALSE(fixtures::Sandbox::Exists(marker));
+        }
+        if (c.command == nullptr) {
+            EXPECT_EQ(boxesBefore, responder_.boxes().size()) << "Esc asks nothing";
+        }
     }
 }
 

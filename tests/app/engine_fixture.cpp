@@ -1,10 +1,14 @@
 #include "engine_fixture.h"
 
+#include <spawn.h>
+
 #include <filesystem>
 
 #include "app/dl_info.h"
 #include "platform/registry.h"
 #include "platform/test_seams.h"
+
+extern char** environ;
 
 namespace apptest {
 
@@ -127,6 +131,21 @@ bool EngineTest::StoreEmpty() {
     if (!missing)
         RegCloseKey(key);
     return missing;
+}
+
+pid_t SpawnThisProgram(const std::string& filter, const std::vector<std::string>& extraEnv) {
+    std::vector<std::string> env(extraEnv);
+    for (char** e = environ; *e != nullptr; ++e)
+        env.emplace_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string self = "/proc/self/exe";
+    std::string onlyThese = "--gtest_filter=" + filter;
+    char* argv[] = {self.data(), onlyThese.data(), nullptr};
+    pid_t pid = -1;
+    return posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, envp.data()) == 0 ? pid : -1;
 }
 
 void ServedEngineTest::SetUp() {

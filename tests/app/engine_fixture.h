@@ -2,6 +2,8 @@
 // that drive it the way its handlers do.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <string>
 #include <utility>
@@ -137,6 +139,10 @@ inline std::string Res(UINT id) {
 // the log open; `split` connections. Returns the log's native path.
 std::string PrepareDownload(TestDlg& dlg, const std::string& url, int split, const std::string& md5,
                             const std::string& target);
+
+// Starts this test program again, running only the tests that `filter` selects, with
+// `extraEnv` ("NAME=value") added to this process's environment; the child's id, or -1.
+pid_t SpawnThisProgram(const std::string& filter, const std::vector<std::string>& extraEnv);
 
 using fixtures::Md5Of;
 

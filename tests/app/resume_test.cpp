@@ -190,6 +190,8 @@ TEST_F(ResumeTest, AFreshRunOverALongerFileLeavesNoTail) {
     EXPECT_TRUE(TargetBytes() == bytes_);
 }
 
+// After the box the main button offers the resume again: the user is never left with the exit
+// button alone.
 TEST_F(ResumeTest, DropsResumeTwiceByThemselvesThenAskTheUser) {
     server_.AddFault("/setup.exe", Fault::DropAfter(20000));
     ASSERT_TRUE(Run([&](TestDlg& dlg) {
@@ -200,8 +202,15 @@ TEST_F(ResumeTest, DropsResumeTwiceByThemselvesThenAskTheUser) {
         EXPECT_EQ(CZELVDownloaderDlg::DEFAULT_RETRY_COUNT, dlg.m_nRetryCount.load());
         EXPECT_TRUE(dlg.GetDlgItem(IDC_STATIC_PROXY_LINK)->IsWindowVisible());
         EXPECT_TRUE(dlg.Enabled(IDC_BUTTON_EXIT));
-        EXPECT_FALSE(dlg.Enabled(IDC_BUTTON_ACTION)) << "only the exit button after the box";
+        EXPECT_TRUE(dlg.Enabled(IDC_BUTTON_ACTION)) << "the resume is offered after the box";
+        EXPECT_EQ(Res(IDS_BUTTON_RESUME), dlg.Text(IDC_BUTTON_ACTION));
+        EXPECT_EQ(Res(IDS_PAUSED), dlg.Text(IDC_STATIC_STATUS));
+
+        server_.ClearFaults("/setup.exe");
+        dlg.OnBnClickedAction();  // the user resumes
+        ExpectCompleteAndExact(dlg);
     }));
+    EXPECT_TRUE(TargetBytes() == bytes_);
     const std::string log = Log();
     size_t drops = 0;
     for (size_t at = log.find("Detect this download process is dropped!!"); at != std::string::npos;
@@ -212,6 +221,74 @@ TEST_F(ResumeTest, DropsResumeTwiceByThemselvesThenAskTheUser) {
     ASSERT_FALSE(boxes.empty());
     EXPECT_EQ(FormatText(IDS_DOWNLOAD_FAILED, Url().c_str()).GetString(), boxes.back().text);
     EXPECT_TRUE(boxes.back().fromWorker);
+}
+
+// A resume whose probe fails (the stall watchdog's or the user's) leaves the download paused
+// with the resume offered on the main button and the proxy link shown; a proxy's refusal (407)
+// stays in the status line, where "paused" would hide it.
+TEST_F(ResumeTest, AResumeWhoseProbeFailsOffersTheResumeAndKeepsAProxysRefusalInSight) {
+    constexpr DWORD kStallAt = 30000;
+    struct Case {
+        const char* why;
+        bool watchdog;  // else the user's click
+        Fault probe;
+        bool box;
+        bool refusal;  // the status line keeps the 407 text
+    };
+    const Case cases[] = {
+        {"the watchdog's resume, no answer", true, Fault::NeverAnswer(), true, false},
+        {"the watchdog's resume, not found", true, Fault::HeadStatus(404), false, false},
+        {"the watchdog's resume, a proxy's refusal", true, Fault::HeadStatus(407), false, true},
+        {"the user's resume, a proxy's refusal", false, Fault::HeadStatus(407), false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        server_.ClearFaults("/setup.exe");
+        const size_t boxesBefore = responder_.boxes().size();
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            dlg.ShowWindow(SW_SHOW);  // the body runs before the modal run shows the dialog
+            if (c.watchdog) {
+                server_.AddFault("/setup.exe", Fault::StallAfter(kStallAt));
+                Start(dlg);
+                ASSERT_TRUE(platform::testing::PumpUntil(
+                    [&] { return dlg.m_nLastWritten == 4u * kStallAt && dlg.m_nStallTicks > 0; },
+                    20000));
+            } else {
+                StartAndPause(dlg);
+            }
+            server_.AddFault("/setup.exe", c.probe);
+            dlg.m_nHeaderTimeout = 2;
+            if (c.watchdog) {
+                dlg.m_nStallTicks = CZELVDownloaderDlg::STALL_TICK_LIMIT - 1;  // the next tick
+            } else {
+                dlg.OnBnClickedAction();
+            }
+            EXPECT_TRUE(platform::testing::PumpUntil(
+                [&] {
+                    return dlg.m_nStatus == CZELVDownloaderDlg::STATUS_PAUSED &&
+                           dlg.m_nLiveWorkers.load() == 0;
+                },
+                30000));
+            EXPECT_EQ(Res(IDS_BUTTON_RESUME), dlg.Text(IDC_BUTTON_ACTION));
+            for (int id :
+                 {IDC_BUTTON_EXIT, IDC_BUTTON_ACTION, IDC_COMBO_PRODUCT, IDC_BUTTON_BROWSE})
+                EXPECT_TRUE(dlg.Enabled(id)) << id;
+            EXPECT_TRUE(dlg.GetDlgItem(IDC_STATIC_PROXY_LINK)->IsWindowVisible());
+            const std::string refusal = FormatText(IDS_HTTP_STATUS_ERROR, 407, "").GetString();
+            const std::string status = dlg.Text(IDC_STATIC_STATUS);
+            if (c.refusal) {
+                EXPECT_EQ(refusal, status.substr(0, refusal.size())) << status;
+            } else {
+                EXPECT_EQ(Res(IDS_PAUSED), status);
+            }
+        }));
+        const auto boxes = responder_.boxes();
+        ASSERT_EQ(boxesBefore + (c.box ? 1 : 0), boxes.size());
+        if (c.box) {
+            EXPECT_EQ(FormatText(IDS_DOWNLOAD_FAILED, Url().c_str()).GetString(),
+                      boxes.back().text);
+        }
+    }
 }
 
 TEST_F(ResumeTest, AWorkerThatCannotStartLeavesTheDownloadPaused) {

@@ -1,6 +1,8 @@
 // The MD5 check of the file at the target path, the verification at completion, the start of
 // the installer, and the state display that runs the check.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -233,12 +235,14 @@ TEST_F(VerificationTest, APassingVerificationStartsTheInstallerWhenTheBoxIsTicke
         WriteInstaller(installer, marker);
         TestIdentity user(1000, c.groups);
         RecordingStarter starter(c.elevatedAnswer);
+        const size_t boxesBefore = responder_.boxes().size();
         ASSERT_TRUE(Run([&](TestDlg& dlg) {
             Prepare(dlg, kUrl, 4, Md5Of(fixtures::Sandbox::ReadFile(installer)));
             dlg.UpdateDLFullName(fixtures::Sandbox::Win(installer).c_str());
             dlg.CheckDlgButton(IDC_CHECK_LAUNCH, c.ticked ? BST_CHECKED : BST_UNCHECKED);
-            EXPECT_EQ(c.ticked, dlg.ExecuteInstallation() != FALSE)
-                << "TRUE once a start was tried, whatever came of it";
+            EXPECT_EQ(c.ticked && c.elevatedAnswer == ERROR_SUCCESS,
+                      dlg.ExecuteInstallation() != FALSE)
+                << "TRUE once the installer started: a failed start keeps the dialog";
             EXPECT_EQ(Res(IDS_DOWNLOAD_VERIFIED), dlg.Text(IDC_STATIC_STATUS));
         }));
         if (c.plainStart) {
@@ -258,7 +262,15 @@ TEST_F(VerificationTest, APassingVerificationStartsTheInstallerWhenTheBoxIsTicke
             EXPECT_TRUE(starter.programs.empty());
         }
         EXPECT_EQ(c.ticked, Has("INFO: ---- LaunchCmd()"));
-        EXPECT_TRUE(responder_.boxes().empty());
+        const auto boxes = responder_.boxes();
+        if (c.elevatedAnswer == ERROR_SUCCESS) {
+            EXPECT_EQ(boxesBefore, boxes.size());
+        } else {
+            ASSERT_EQ(boxesBefore + 1, boxes.size()) << "the refused start is reported";
+            EXPECT_EQ(FormatText(IDS_LAUNCH_FAILED, fixtures::Sandbox::Win(installer).c_str())
+                          .GetString(),
+                      boxes.back().text);
+        }
     }
 }
 
@@ -284,20 +296,67 @@ TEST_F(VerificationTest, OnlyALimitedTokenNeedsElevation) {
     }
 }
 
-TEST_F(VerificationTest, AFailedStartIsOnlyLogged) {
+// A start that fails is reported with the path and OnLaunch gives 0. Another user's file, or
+// one that others may change, is never started: its code would run as this user.
+TEST_F(VerificationTest, AStartThatFailsOrIsRefusedIsReportedWithThePath) {
+    const uid_t other = 65534;
+    const std::string script = "#!/bin/sh\necho started > '" + sandbox_.Path("ran") + "'\n";
+    struct Case {
+        const char* why;
+        std::string content;  // empty: no file
+        mode_t mode;
+        uid_t owner;
+        UINT text;
+        bool tried;  // LaunchCmd ran
+    };
+    const Case cases[] = {
+        {"no file", "", 0, 0, IDS_LAUNCH_FAILED, false},
+        {"not a program", "plain words, no interpreter line\n", 0755, geteuid(), IDS_LAUNCH_FAILED,
+         true},
+        {"another user's file", script, 0755, other, IDS_FILE_NOT_OWN, false},
+        {"a file that others may change", script, 0757, geteuid(), IDS_FILE_NOT_OWN, false},
+        {"a file that its group may change", script, 0775, geteuid(), IDS_FILE_NOT_OWN, false},
+    };
     TestIdentity user;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        ForgetLog();
+        std::remove(target_.c_str());
+        if (!c.content.empty()) {
+            sandbox_.WriteFile(target_, c.content);
+            ASSERT_EQ(0, chown(target_.c_str(), c.owner, static_cast<gid_t>(-1)));
+            ASSERT_EQ(0, chmod(target_.c_str(), c.mode));
+        }
+        const size_t boxesBefore = responder_.boxes().size();
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            Prepare(dlg, kUrl);
+            EXPECT_EQ(0, dlg.OnLaunch());
+            EXPECT_TRUE(dlg.Enabled(IDC_BUTTON_EXIT));
+            EXPECT_FALSE(dlg.Enabled(IDC_BUTTON_ACTION)) << "the failure box's control group";
+        }));
+        const auto boxes = responder_.boxes();
+        ASSERT_EQ(boxesBefore + 1, boxes.size());
+        EXPECT_EQ(FormatText(c.text, fixtures::Sandbox::Win(target_).c_str()).GetString(),
+                  boxes.back().text);
+        EXPECT_EQ(Res(IDS_ERROR_CAPTION), boxes.back().caption);
+        EXPECT_EQ(c.tried, Has("INFO: ---- LaunchCmd()"));
+        EXPECT_TRUE(Has("INFO: ----- OnLaunch()"));
+        PumpFor(300);
+        EXPECT_FALSE(fixtures::Sandbox::Exists(sandbox_.Path("ran")));
+    }
+
+    // A null program: the refusal's line, without the closing one.
+    ForgetLog();
     ASSERT_TRUE(Run([&](TestDlg& dlg) {
         Prepare(dlg, kUrl);
         EXPECT_FALSE(dlg.LaunchCmd(nullptr));
-        EXPECT_EQ(1, dlg.OnLaunch()) << "no file at the target path";
     }));
     const auto lines = Lines();
     const auto null =
         std::find(lines.begin(), lines.end(), "INFO: **LaunchCmd -- szProgram is NULL ");
     ASSERT_NE(lines.end(), null);
-    EXPECT_EQ("INFO: +++++ OnLaunch()", *(null + 1)) << "without the closing line";
-    EXPECT_EQ(1u, Count("INFO: ---- LaunchCmd()"));
-    EXPECT_TRUE(responder_.boxes().empty());
+    EXPECT_EQ("INFO: +++++ LaunchCmd()", *(null - 1));
+    EXPECT_EQ(0u, Count("INFO: ---- LaunchCmd()"));
 }
 
 TEST_F(VerificationTest, TheStateDisplayShowsEachState) {

@@ -208,6 +208,7 @@ TEST_F(LogFileTest, WriteLogFormatLineWaitsForTheNextFlush) {
         {"next WriteLog", [](CLogFile& log) { log.WriteLog("next", FALSE, LOG_INFO); },
          "INFO: next"},
         {"Close", [](CLogFile& log) { log.Close(); }, nullptr},
+        {"Flush", [](CLogFile& log) { log.Flush(); }, nullptr},
     };
     for (const Case& c : cases) {
         fixtures::Sandbox sandbox;
@@ -313,6 +314,48 @@ TEST_F(LogFileTest, FallBackLogNeverLiesInAFolderThatOthersShare) {
     EXPECT_TRUE(std::regex_match(Read(folder + "Download.log"),
                                  std::regex(Escaped(kBanner) + kStamp + "INFO: here\r\n")));
     EXPECT_EQ(Read(victim), "export PATH\n");
+}
+
+// The log holds URLs and the proxy user: its folder is the user's alone and so is the log,
+// in the Windows folder and in a temporary folder of the user's own that others may read,
+// whatever the umask.
+TEST_F(LogFileTest, TheLogAndItsFolderAreTheUsersAloneWhereverTheLogFalls) {
+    struct Case {
+        const char* name;
+        bool fallBack;
+        mode_t mask;
+    };
+    const Case cases[] = {{"Windows folder", false, 022},
+                          {"Windows folder, no umask", false, 0},
+                          {"temporary folder that others read", true, 022},
+                          {"temporary folder that others read, no umask", true, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fixtures::Sandbox sandbox;
+        if (c.fallBack) {
+            const std::string temp =
+                fixtures::Sandbox::Folder(sandbox.Path("open-tmp"), 0755, geteuid());
+            setenv("TMPDIR", temp.c_str(), 1);
+            BlockFolder(std::filesystem::path(WindowsLog()).parent_path());
+        }
+        const mode_t saved = umask(c.mask);
+        CLogFile log;
+        CString dir;
+        log.InitLogFile(nullptr, dir);
+        umask(saved);
+        log.WriteLog("here", FALSE, LOG_INFO);
+        log.Close();
+
+        const std::string folder = platform::ToNativePath(dir);
+        EXPECT_TRUE(std::filesystem::equivalent(c.fallBack ? TempLog() : WindowsLog(),
+                                                folder + "Download.log"))
+            << folder;
+        struct stat st {};
+        ASSERT_EQ(stat(folder.c_str(), &st), 0) << folder;
+        EXPECT_EQ(st.st_mode & 07777, 0700u) << folder;
+        ASSERT_EQ(stat((folder + "Download.log").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+    }
 }
 
 // A log never opened, one whose folders both failed, and a closed one: writes reach no file.

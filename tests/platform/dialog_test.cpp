@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "platform/qt_view.h"
 #include "platform/user_input.h"
 #include "platform/window_ops.h"
@@ -111,6 +114,24 @@ TEST_F(DialogTest, EveryWayOfClosingEndsWithItsResultThroughTheDefaultHandlers) 
         EXPECT_EQ(result, c.expected) << c.name;
         EXPECT_EQ(dialog.savingExchanges, c.savingExchanges) << c.name;
     }
+}
+
+// A click and a tick that wait in the queue behind the close reach no handler of the ended
+// dialog: its loop would have taken nothing more for it.
+TEST_F(DialogTest, NothingQueuedBehindTheCloseReachesTheEndedDialog) {
+    constexpr UINT_PTR kTick = 5;
+    RecordingDialog dialog;
+    dialog.onInit = [&](RecordingDialog& d) {
+        d.SetTimer(kTick, 10);
+        // The tick is due when the loop's first round begins.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        d.PostMessage(WM_CLOSE);
+        d.PostMessage(WM_COMMAND, MAKEWPARAM(wintest::kButton, BN_CLICKED),
+                      reinterpret_cast<LPARAM>(::GetDlgItem(d.m_hWnd, wintest::kButton)));
+    };
+    EXPECT_EQ(platform::testing::RunModal(dialog, StandardTemplate()), IDCANCEL);
+    EXPECT_EQ(dialog.Count(WM_COMMAND, wintest::kButton), 0u) << "the click came after the end";
+    EXPECT_EQ(dialog.Count(WM_TIMER, static_cast<int>(kTick)), 0u) << "so did the tick";
 }
 
 TEST_F(DialogTest, EnterGoesToTheDefaultButtonAndNowhereWhenItIsDisabled) {

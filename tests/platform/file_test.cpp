@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "fixtures/sandbox.h"
+#include "platform/lasterror.h"
 #include "platform/path.h"
 
 namespace {
@@ -406,26 +408,97 @@ class PeekFile : public CFile {
     int fd() const { return m_fd; }
 };
 
-TEST_F(FileTest, NewFileTakesUmaskAndStaysWritableThroughItsOpen) {
-    const mode_t saved = umask(0277);
-    PeekFile file;
-    const bool opened = file.Open(Win("new").c_str(), CFile::modeCreate | CFile::modeReadWrite);
+// As a new file on Windows inherits its folder's access list: others read it where they may
+// read the folder, only its owner writes it, whatever the umask; it stays writable through the
+// open that made it.
+TEST_F(FileTest, ANewFileTakesItsFoldersReadAccessAndItsOwnersWriteAccessAlone) {
+    const struct {
+        mode_t folder;
+        mode_t file;
+    } cases[] = {{0700, 0600}, {0755, 0644}, {0750, 0640},
+                 {0705, 0604}, {0777, 0644}, {01777, 0644}};
+    const mode_t saved = umask(0);
+    for (const auto& c : cases) {
+        for (const mode_t mask : {mode_t{0277}, mode_t{022}, mode_t{0}}) {
+            SCOPED_TRACE(std::to_string(c.folder) + " umask " + std::to_string(mask));
+            const std::string folder = Native("folder");
+            ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+            ASSERT_EQ(chmod(folder.c_str(), c.folder), 0);
+            umask(mask);
+            PeekFile file;
+            const bool opened = file.Open(Sandbox::Win(folder + "/new").c_str(),
+                                          CFile::modeCreate | CFile::modeReadWrite);
+            umask(0);
+            ASSERT_TRUE(opened);
+            struct stat st {};
+            ASSERT_EQ(stat((folder + "/new").c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, c.file);
+            EXPECT_NE(fcntl(file.fd(), F_GETFD) & FD_CLOEXEC, 0);
+            file.Write("ok", 2);
+            file.Close();
+            EXPECT_EQ(Sandbox::ReadFile(folder + "/new"), "ok");
+            std::filesystem::remove_all(folder);
+        }
+    }
     umask(saved);
-    ASSERT_TRUE(opened);
-    struct stat st {};
-    ASSERT_EQ(stat(Native("new").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0400u);
-    EXPECT_NE(fcntl(file.fd(), F_GETFD) & FD_CLOEXEC, 0);
-    file.Write("ok", 2);
-    file.Close();
-    EXPECT_EQ(Sandbox::ReadFile(Native("new")), "ok");
 
-    umask(022);
-    CFile other;
-    ASSERT_TRUE(other.Open(Win("other").c_str(), CFile::modeCreate | CFile::modeWrite));
-    umask(saved);
-    ASSERT_EQ(stat(Native("other").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    // A file that was there keeps its own mode.
+    sandbox_.WriteFile(Native("old"), "old");
+    ASSERT_EQ(chmod(Native("old").c_str(), 0664), 0);
+    CFile old;
+    ASSERT_TRUE(old.Open(Win("old").c_str(), CFile::modeCreate | CFile::modeWrite));
+    old.Close();
+    struct stat st {};
+    ASSERT_EQ(stat(Native("old").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0664u);
+}
+
+// A regular file of this user that no one else may write passes; one of another user (65534),
+// one its group or others may write, a folder, a pipe and a missing file do not. The open
+// file is judged by itself, the path by the file its links lead to.
+TEST_F(FileTest, OnlyARegularFileOfThisUserThatNoOneElseMayWriteIsOwnedByTheUserAlone) {
+    const uid_t other = 65534;
+    const struct {
+        const char* name;
+        mode_t mode;
+        uid_t owner;
+        bool alone;
+    } cases[] = {
+        {"mine", 0644, geteuid(), true},
+        {"mine, private", 0600, geteuid(), true},
+        {"mine, read-only", 0444, geteuid(), true},
+        {"group writes", 0664, geteuid(), false},
+        {"others write", 0646, geteuid(), false},
+        {"anyone writes", 0777, geteuid(), false},
+        {"another user's", 0644, other, false},
+        {"another user's, open", 0777, other, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string native = Native(c.name);
+        sandbox_.WriteFile(native, "x");
+        ASSERT_EQ(chown(native.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        ASSERT_EQ(chmod(native.c_str(), c.mode), 0);
+        SetLastError(0);
+        EXPECT_EQ(c.alone, IsFileOwnedByUserAlone(Sandbox::Win(native).c_str()) != FALSE);
+        EXPECT_EQ(c.alone ? 0u : static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+        CFile file;
+        ASSERT_TRUE(file.Open(Sandbox::Win(native).c_str(), CFile::modeRead));
+        EXPECT_EQ(c.alone, file.IsOwnedByUserAlone() != FALSE);
+    }
+    ASSERT_EQ(symlink(Native("mine").c_str(), Native("link").c_str()), 0);
+    ASSERT_EQ(lchown(Native("link").c_str(), other, static_cast<gid_t>(-1)), 0);
+    EXPECT_TRUE(IsFileOwnedByUserAlone(Win("link").c_str())) << "the file the link leads to";
+    ASSERT_EQ(mkdir(Native("folder").c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo(Native("pipe").c_str(), 0600), 0);
+    for (const char* name : {"folder", "pipe"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(IsFileOwnedByUserAlone(Win(name).c_str()));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+    }
+    EXPECT_FALSE(IsFileOwnedByUserAlone(Win("none").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    EXPECT_FALSE(CFile().IsOwnedByUserAlone()) << "a closed file";
 }
 
 TEST_F(FileTest, ReopeningAnObjectReleasesItsFirstFile) {

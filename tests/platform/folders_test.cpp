@@ -175,8 +175,11 @@ struct CreateCase {
     std::string madeFolder;  // native; empty when no folder must appear
 };
 
-TEST_F(FoldersTest, CreateDirectoryMakesOnlyTheLastFolder) {
-    ASSERT_EQ(mkdir(Native("existing").c_str(), 0700), 0);
+// Made folders are the user's alone (what the program keeps there is no one else's to read),
+// whatever the umask and the parent's mode.
+TEST_F(FoldersTest, CreateDirectoryMakesOnlyTheLastFolderForItsOwnerAlone) {
+    ASSERT_EQ(mkdir(Native("existing").c_str(), 0755), 0);
+    ASSERT_EQ(chmod(Native("existing").c_str(), 0755), 0);
     sandbox_.WriteFile(Native("file"), "x");
     const CreateCase cases[] = {
         {"new folder", Win("new"), TRUE, 0, Native("new")},
@@ -190,6 +193,7 @@ TEST_F(FoldersTest, CreateDirectoryMakesOnlyTheLastFolder) {
         {"260 characters", Win(std::string(259 - sandbox_.root().size(), 'x')), FALSE,
          ERROR_FILENAME_EXCED_RANGE, ""},
     };
+    const mode_t saved = umask(0);
     for (const CreateCase& c : cases) {
         SCOPED_TRACE(c.name);
         SetLastError(ERROR_SUCCESS);
@@ -199,8 +203,12 @@ TEST_F(FoldersTest, CreateDirectoryMakesOnlyTheLastFolder) {
         }
         if (!c.madeFolder.empty()) {
             EXPECT_TRUE(IsFolder(c.madeFolder));
+            struct stat st {};
+            ASSERT_EQ(stat(c.madeFolder.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0700u);
         }
     }
+    umask(saved);
     EXPECT_FALSE(Sandbox::Exists(Native("no")));
 }
 

@@ -337,6 +337,8 @@ const std::map<UINT, const char*>& StringTable() {
         {IDS_RESUME_WARNING, "s"},
         {IDS_BUTTON_CLOSE, ""},
         {IDS_CURL_ERROR_UNKNOWN, "d"},
+        {IDS_LAUNCH_FAILED, "s"},
+        {IDS_FILE_NOT_OWN, "s"},
     };
     return table;
 }
@@ -379,6 +381,15 @@ TEST_F(ResourceLibrary, FormatTextsShowTheirArguments) {
             EXPECT_NE(c.text.Find(part), -1) << c.name << ": " << c.text.GetString();
         }
     }
+}
+
+// The server's status line comes with its line end: it must end the text, so that the status
+// line shows one line.
+TEST_F(ResourceLibrary, AnAnswersStatusLineEndsItsText) {
+    const std::string text =
+        FormatWith(String(IDS_HTTP_STATUS_ERROR).c_str(), 404, "HTTP/1.1 404 Not Found\r\n")
+            .GetString();
+    EXPECT_EQ(text.find_first_of("\r\n"), text.size() - 2) << text;
 }
 
 TEST_F(ResourceLibrary, ProgressTextNamesTheAmountWrittenBeforeTheTotal) {
