@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fixtures/named_pipe.h"
 #include "fixtures/sandbox.h"
 #include "platform/kernel_object.h"
 #include "platform/lasterror.h"
@@ -329,6 +330,14 @@ TEST_F(ShellTest, DesktopFolderFromTheUserDirectories) {
         EXPECT_STREQ(desktop, path);
     }
     EXPECT_FALSE(Sandbox::Exists(home + "/Schreibtisch")) << "made without being asked";
+
+    // A named pipe of the file's name is no file, and is not waited on.
+    ASSERT_TRUE(fixtures::MakeNamedPipe(file));
+    EXPECT_TRUE(fixtures::ReturnsWithoutWaitingOn(file, [&] {
+        char path[MAX_PATH];
+        ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, path, CSIDL_DESKTOPDIRECTORY, FALSE));
+        EXPECT_EQ(std::string(path), Sandbox::Win(home + "/Desktop"));
+    }));
 }
 
 TEST_F(ShellTest, DesktopFolderIsMadeOnlyWhenAsked) {
