@@ -29,8 +29,9 @@ for _ in $(seq 100); do [[ -s $shots/display ]] && break; sleep 0.1; done
 export DISPLAY=:$(head -n1 "$shots/display")
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 
-# Slow enough that the download is still going when the second picture is taken.
-ZELV_SAMPLE_RATE=262144 setsid scripts/run.sh > "$shots/run.log" 2>&1 &
+# Slow enough that the download is still going when the second picture is taken; on any free
+# port, as a sample run of the user's own may hold the usual one.
+ZELV_SAMPLE_RATE=262144 ZELV_SAMPLE_PORT=0 setsid scripts/run.sh > "$shots/run.log" 2>&1 &
 run=$!
 
 window=

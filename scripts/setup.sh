@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Installs every Debian package that the build, the tests and the benchmarks need.
+# Installs every Debian package that the program, the build, the tests and the benchmarks need.
 # Idempotent: quiet and quick when everything is there already.
 set -euo pipefail
 
 packages=(
+    # What the program itself needs on a desktop: the opener of its web links and the prompt of
+    # its elevated installer start.
+    xdg-utils pkexec
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     libcurl4-openssl-dev libssl-dev openssl libsqlite3-dev zlib1g-dev

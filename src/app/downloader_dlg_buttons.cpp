@@ -2,6 +2,7 @@
 #include "app/dl_info.h"
 #include "app/downloader_dlg.h"
 #include "app/resource_text.h"
+#include "app/url_file_name.h"
 #include "platform/clock.h"
 #include "platform/file_dialog.h"
 #include "platform/sync.h"
@@ -11,11 +12,6 @@ namespace {
 constexpr DWORD ACTION_DEBOUNCE_MS = 500;
 // The previous click of the main button, ignored clicks included; one for the process.
 DWORD s_dwLastClickTick = 0;
-
-// The file name of a URL: the text after its last '/'.
-CString FileNameOf(const CString& strURL) {
-    return strURL.Mid(strURL.ReverseFind('/') + 1);
-}
 }  // namespace
 
 void CZELVDownloaderDlg::SelectProductOfURL() {
@@ -150,8 +146,8 @@ void CZELVDownloaderDlg::OnCancel() {
 }
 
 void CZELVDownloaderDlg::OnBrowse() {
-    CFileDialog dlgFile(FALSE, "*.*", FileNameOf(m_strURL), OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
-                        "*.exe|*.exe||", this);
+    CFileDialog dlgFile(FALSE, "*.*", FileNameOfURL(m_strURL),
+                        OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, "*.exe|*.exe||", this);
     if (dlgFile.DoModal() != IDOK)
         return;
     RedrawWindow(NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
@@ -187,6 +183,6 @@ void CZELVDownloaderDlg::OnSelChangeProduct() {
         m_nStatus = STATUS_START_NEW;
     m_strURL = m_arrProductURL[nSel];
     const int nSlash = m_strDLFullName.ReverseFind('\\');
-    UpdateDLFullName(m_strDLFullName.Left(nSlash + 1) + FileNameOf(m_strURL));
+    UpdateDLFullName(m_strDLFullName.Left(nSlash + 1) + FileNameOfURL(m_strURL));
     SyncUIStatus();
 }

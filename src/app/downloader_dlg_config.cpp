@@ -92,10 +92,11 @@ int CZELVDownloaderDlg::LoadConfigFileSettings() {
     int nRet = 0;
     const CString strCfgFile = m_strCurDir + "DownloadCfg.ini";
 
-    // A file that cannot be opened for reading and writing (missing, read-only, held by
-    // another program, a folder) counts as missing.
+    // The file is only read, so it is opened for reading: an installed copy's file that the
+    // user may not write is still read. One that is missing, a folder or no regular file, or
+    // that another program holds open, counts as missing.
     CStdioFile file;
-    if (!file.Open(strCfgFile, CFile::modeReadWrite)) {
+    if (!file.Open(strCfgFile, CFile::modeRead)) {
         m_logFile.WriteLog("Can't find config file!!", TRUE, LOG_FATAL);
     } else {
         file.Close();

@@ -1,5 +1,6 @@
 // The target path: the only writer of m_strDLFullName.
 #include "app/downloader_dlg.h"
+#include "app/url_file_name.h"
 #include "platform/shell.h"
 
 void CZELVDownloaderDlg::UpdateDLFullName(const CString& strFullName) {
@@ -17,8 +18,7 @@ void CZELVDownloaderDlg::UpdateDLFullName(const CString& strFullName) {
     if (strFullName.IsEmpty()) {
         char szDesktop[MAX_PATH] = {0};
         SHGetSpecialFolderPathA(NULL, szDesktop, CSIDL_DESKTOPDIRECTORY, FALSE);
-        const CString strFileName = strURL.Mid(strURL.ReverseFind('/') + 1);
-        strPath.Format("%s\\%s", szDesktop, strFileName.GetString());
+        strPath.Format("%s\\%s", szDesktop, FileNameOfURL(strURL).GetString());
     } else {
         strPath = strFullName;
     }

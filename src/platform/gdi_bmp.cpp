@@ -1,15 +1,15 @@
 // LoadImageA: bitmap files (.bmp) read into bitmaps, and icons of a module.
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/gdi_internal.h"
 #include "platform/lasterror.h"
 #include "platform/path.h"
+#include "platform/regular_file.h"
 #include "platform/resources.h"
 
 namespace platform {
@@ -158,32 +158,24 @@ bool DecodeBmp(const std::vector<uint8_t>& file, QImage* out) {
 
 // The whole file, or false with the Windows error set.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    const int fd = OpenRegularFile(path, &st);
     if (fd < 0) {
-        SetLastError(WindowsErrorFromErrno(errno));
+        SetLastError(errno == EISDIR   ? ERROR_ACCESS_DENIED
+                     : errno == EINVAL ? ERROR_INVALID_DATA
+                                       : WindowsErrorFromErrno(errno));
         return false;
     }
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFile;
-    if (ok) {
-        out->resize(static_cast<size_t>(st.st_size));
-        size_t got = 0;
-        while (ok && got < out->size()) {
-            ssize_t n = ::read(fd, out->data() + got, out->size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                ok = false;
-            if (n > 0)
-                got += static_cast<size_t>(n);
-        }
-        if (!ok)
-            SetLastError(ERROR_READ_FAULT);
-    } else {
-        SetLastError(S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED : ERROR_INVALID_DATA);
-    }
+    std::string bytes;
+    const bool small = st.st_size <= kMaxFile;
+    const bool read = small && ReadRest(fd, &bytes);
     ::close(fd);
-    return ok;
+    if (!read) {
+        SetLastError(small ? ERROR_READ_FAULT : ERROR_INVALID_DATA);
+        return false;
+    }
+    out->assign(bytes.begin(), bytes.end());
+    return true;
 }
 
 HANDLE LoadBitmapFile(LPCSTR name, int cx, int cy) {

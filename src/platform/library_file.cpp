@@ -1,7 +1,6 @@
 #include "platform/library_file.h"
 
 #include <elf.h>
-#include <fcntl.h>
 #include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#include "platform/regular_file.h"
 
 namespace platform {
 
@@ -62,12 +63,11 @@ bool SegmentsWithin(int fd, uint64_t size) {
 }  // namespace
 
 int OpenLoadableLibrary(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    struct stat st {};
+    const int fd = OpenRegularFile(path, &st);
     if (fd < 0)
         return -1;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        !SegmentsWithin(fd, static_cast<uint64_t>(st.st_size))) {
+    if (!SegmentsWithin(fd, static_cast<uint64_t>(st.st_size))) {
         close(fd);
         return -1;
     }

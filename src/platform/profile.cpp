@@ -1,16 +1,21 @@
 #include "platform/profile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <atomic>
 #include <cstring>
+#include <ctime>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/lasterror.h"
 #include "platform/path.h"
+#include "platform/profile_seam.h"
+#include "platform/regular_file.h"
 
 namespace {
 
@@ -62,38 +67,23 @@ bool SameName(const std::string& a, const char* b) {
     return true;
 }
 
-// False when the file cannot be read; such a file reads as empty.
-bool ReadWholeFile(LPCSTR fileName, std::string& text) {
-    if (fileName == nullptr || platform::IsPathTooLong(fileName))
-        return false;
-    const std::string path = platform::ToNativePath(fileName);
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return false;
-    }
-    char chunk[8192];
-    for (;;) {
-        const ssize_t got = read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            close(fd);
-            return false;
-        }
-        if (got == 0)
-            break;
-        text.append(chunk, static_cast<size_t>(got));
-    }
-    close(fd);
-    return true;
+std::string Folded(const char* name) {
+    std::string folded = name;
+    for (char& c : folded)
+        c = FoldCase(c);
+    return folded;
 }
 
-std::vector<Section> Parse(const std::string& text) {
+// A file's sections in file order, and where the first section of each name lies (by the name
+// in lower case), so that finding a section does not take longer the more the file holds.
+struct Profile {
     std::vector<Section> sections;
+    std::unordered_map<std::string, size_t> first;
+};
+
+Profile Parse(const std::string& text) {
+    Profile profile;
+    std::vector<Section>& sections = profile.sections;
     size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
@@ -110,6 +100,7 @@ std::vector<Section> Parse(const std::string& text) {
             const size_t close = line.find(']');
             const size_t length = close == std::string::npos ? std::string::npos : close - 1;
             sections.push_back({Trim(line.substr(1, length)), {}});
+            profile.first.emplace(Folded(sections.back().name.c_str()), sections.size() - 1);
             continue;
         }
         if (sections.empty())
@@ -125,15 +116,78 @@ std::vector<Section> Parse(const std::string& text) {
         }
         sections.back().lines.push_back(std::move(entry));
     }
-    return sections;
+    return profile;
 }
 
-const Section* FindSection(const std::vector<Section>& sections, const char* name) {
-    for (const Section& section : sections) {
-        if (SameName(section.name, name))
-            return &section;
+const Section* FindSection(const Profile& profile, const char* name) {
+    const auto found = profile.first.find(Folded(name));
+    return found != profile.first.end() ? &profile.sections[found->second] : nullptr;
+}
+
+// The file parsed last, known by its identity, size and times: the reader asks for one value
+// per call, and parsing the whole file at every call made a long file take quadratic time.
+// File times come from the coarse clock: a file changed within the clock tick in which it was
+// read could keep its times, so it is kept only once it has been read in a later tick.
+struct Cached {
+    std::string path;
+    struct stat status {};
+    std::shared_ptr<const Profile> profile;
+
+    bool Describes(const std::string& native, const struct stat& st) const {
+        return profile != nullptr && path == native && status.st_dev == st.st_dev &&
+               status.st_ino == st.st_ino && status.st_size == st.st_size &&
+               SameTime(status.st_mtim, st.st_mtim) && SameTime(status.st_ctim, st.st_ctim);
     }
-    return nullptr;
+    static bool SameTime(const timespec& a, const timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    }
+    static bool Before(const timespec& a, const timespec& b) {
+        return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+    }
+};
+
+std::mutex g_cacheLock;
+Cached g_cached;
+std::atomic<unsigned long> g_parses{0};
+
+// The file's sections, parsed again only when the file has changed; null when the file cannot
+// be read (it then reads as empty).
+std::shared_ptr<const Profile> Load(LPCSTR fileName) {
+    if (fileName == nullptr || platform::IsPathTooLong(fileName))
+        return nullptr;
+    const std::string native = platform::ToNativePath(fileName);
+    timespec readStart{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &readStart);
+    struct stat st {};
+    const int fd = platform::OpenRegularFile(native, &st);
+    if (fd < 0)
+        return nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_cacheLock);
+        if (g_cached.Describes(native, st)) {
+            close(fd);
+            return g_cached.profile;
+        }
+    }
+    std::string text;
+    const bool read = platform::ReadRest(fd, &text);
+    close(fd);
+    if (!read)
+        return nullptr;
+    auto profile = std::make_shared<const Profile>(Parse(text));
+    g_parses.fetch_add(1);
+    if (Cached::Before(st.st_mtim, readStart) && Cached::Before(st.st_ctim, readStart)) {
+        std::lock_guard<std::mutex> lock(g_cacheLock);
+        g_cached.path = native;
+        g_cached.status = st;
+        g_cached.profile = profile;
+    }
+    return profile;
+}
+
+const Profile& OrEmpty(const std::shared_ptr<const Profile>& profile) {
+    static const Profile* const empty = new Profile();
+    return profile != nullptr ? *profile : *empty;
 }
 
 const Line* FindKey(const Section& section, const char* key) {
@@ -186,11 +240,11 @@ DWORD CopyText(const std::string& text, LPSTR buffer, DWORD size, DWORD foundErr
     return copied;
 }
 
-std::vector<std::string> SectionNames(const std::vector<Section>& sections) {
+std::vector<std::string> SectionNames(const Profile& profile) {
     std::vector<std::string> names;
-    for (size_t i = 0; i < sections.size(); ++i) {
-        const std::string& name = sections[i].name;
-        if (!name.empty() && FindSection(sections, name.c_str()) == &sections[i]) {
+    for (size_t i = 0; i < profile.sections.size(); ++i) {
+        const std::string& name = profile.sections[i].name;
+        if (!name.empty() && FindSection(profile, name.c_str()) == &profile.sections[i]) {
             names.push_back(name);
         }
     }
@@ -209,11 +263,14 @@ std::vector<std::string> KeyNames(const Section& section) {
 
 }  // namespace
 
+unsigned long platform::testing::ProfileFilesParsed() {
+    return g_parses.load();
+}
+
 DWORD GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR fileName) {
-    std::string text;
-    const bool read = ReadWholeFile(fileName, text);
-    const std::vector<Section> sections = Parse(text);
-    const Section* found = section != nullptr ? FindSection(sections, section) : nullptr;
+    const std::shared_ptr<const Profile> loaded = Load(fileName);
+    const bool read = loaded != nullptr;
+    const Section* found = section != nullptr ? FindSection(OrEmpty(loaded), section) : nullptr;
     std::vector<std::string> entries;
     if (found != nullptr) {
         for (const Line& line : found->lines) {
@@ -228,16 +285,16 @@ DWORD GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR
 
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR buffer,
                                DWORD size, LPCSTR fileName) {
-    std::string text;
-    const bool read = ReadWholeFile(fileName, text);
-    const std::vector<Section> sections = Parse(text);
+    const std::shared_ptr<const Profile> loaded = Load(fileName);
+    const bool read = loaded != nullptr;
+    const Profile& profile = OrEmpty(loaded);
     if (section == nullptr) {
-        const DWORD copied = CopyList(SectionNames(sections), buffer, size);
+        const DWORD copied = CopyList(SectionNames(profile), buffer, size);
         if (!read)
             SetLastError(ERROR_FILE_NOT_FOUND);
         return copied;
     }
-    const Section* found = FindSection(sections, section);
+    const Section* found = FindSection(profile, section);
     if (key == nullptr) {
         const DWORD copied = CopyList(
             found != nullptr ? KeyNames(*found) : std::vector<std::string>{}, buffer, size);

@@ -1,5 +1,7 @@
-// Profile (INI) files, read with the Windows rules. The file is read afresh at every call, so a
-// change on disk is seen by the next call; a missing or unreadable file reads like an empty one.
+// Profile (INI) files, read with the Windows rules. A file is parsed once and kept while its
+// identity, size and times stay the same, so a change on disk is seen by the next call; a
+// missing or unreadable file, or one that is not a regular file (a named pipe is not waited on),
+// reads like an empty one.
 //
 // Format: "[name]" opens a section (blanks around the name trimmed, text after ']' ignored, a
 // '[' line without ']' names the section by the rest of the line); "key=value" lines belong to

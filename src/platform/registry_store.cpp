@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/registry_damage.h"
 #include "platform/xdg.h"
 
 namespace platform {
@@ -188,8 +189,98 @@ void Disconnect(Store& store) {
     store.path.clear();
 }
 
-// The connection for the current environment, opened (and the file made) when needed. Called
-// with the store's lock held.
+// What an open of the database found.
+enum class Opened { kOk, kFailed, kDamaged };
+
+bool Damage(int rc) {
+    return (rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT;
+}
+
+// True when the file at `path` is not a database, or one that is damaged: a file cut short or
+// partly overwritten opens, and fails only where a read reaches the damage, so every page is
+// looked at once. The look writes nothing into the file and leaves its journal as it is, so
+// that a damaged file can be kept as it was found; it reads under the database's locks, so a
+// writer in another process is not taken for damage.
+bool DamagedDatabase(const std::string& path) {
+    sqlite3* handle = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW,
+                             nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_db_config(handle, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+    if (rc == SQLITE_OK) {
+        Statement check(handle, "PRAGMA quick_check");
+        rc = check.Step();
+        if (rc == SQLITE_ROW && check.Text(0) != "ok")
+            rc = SQLITE_CORRUPT;
+    }
+    sqlite3_close_v2(handle);
+    return Damage(rc);
+}
+
+// Opens the database at `path` (making the file when it is missing) with its schema. *error is
+// set when it does not open.
+Opened OpenDatabase(const std::string& path, sqlite3** db, struct stat* st, LONG* error) {
+    // The file may hold a proxy password: made private before SQLite writes anything into
+    // it, and tightened when an older file was left readable by others.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        // A folder or a link in the file's place is no database.
+        if (errno == EISDIR || errno == ELOOP)
+            return Opened::kDamaged;
+        *error = errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
+        return Opened::kFailed;
+    }
+    struct stat opened {};
+    const bool regular = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode);
+    const bool private_ = regular && fchmod(fd, 0600) == 0;
+    // Closed before SQLite opens the file: closing any descriptor of a file drops the POSIX
+    // locks SQLite holds on it.
+    close(fd);
+    if (!regular)
+        return Opened::kDamaged;
+    if (!private_) {
+        *error = ERROR_ACCESS_DENIED;
+        return Opened::kFailed;
+    }
+    if (DamagedDatabase(path))
+        return Opened::kDamaged;
+
+    sqlite3* handle = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &handle,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
+                             nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_exec(handle, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr,
+                          nullptr, nullptr);
+    }
+    if (rc == SQLITE_OK) {
+        Transaction schema(handle, true);
+        rc = schema.rc();
+        if (rc == SQLITE_OK)
+            rc = sqlite3_exec(handle, kSchema, nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK)
+            rc = schema.Commit();
+    }
+    if (rc == SQLITE_OK && stat(path.c_str(), st) != 0)
+        rc = SQLITE_CANTOPEN;
+    if (rc != SQLITE_OK) {
+        sqlite3_close_v2(handle);
+        if (Damage(rc))
+            return Opened::kDamaged;
+        *error = ErrorOf(rc, ERROR_CANTOPEN);
+        return Opened::kFailed;
+    }
+    *db = handle;
+    return Opened::kOk;
+}
+
+// The connection for the current environment, opened (and the file made) when needed. A
+// database that is damaged is moved aside for a new one, so that progress is kept again from
+// now on. Called with the store's lock held.
 LONG Connect(Store& store, sqlite3** db) {
     const std::string path = RegistryDatabasePath();
     if (store.db) {
@@ -201,43 +292,16 @@ LONG Connect(Store& store, sqlite3** db) {
         Disconnect(store);
     }
 
-    // The file may hold a proxy password: made private before SQLite writes anything into
-    // it, and tightened when an older file was left readable by others.
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTOPEN;
-    const bool private_ = fchmod(fd, 0600) == 0;
-    // Closed before SQLite opens the file: closing any descriptor of a file drops the POSIX
-    // locks SQLite holds on it.
-    close(fd);
-    if (!private_)
-        return ERROR_ACCESS_DENIED;
-
     sqlite3* opened = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &opened,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
-                             nullptr);
-    if (rc == SQLITE_OK)
-        rc = sqlite3_busy_timeout(opened, kBusyTimeoutMs);
-    if (rc == SQLITE_OK) {
-        rc = sqlite3_exec(opened, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr,
-                          nullptr, nullptr);
-    }
-    if (rc == SQLITE_OK) {
-        Transaction schema(opened, true);
-        rc = schema.rc();
-        if (rc == SQLITE_OK)
-            rc = sqlite3_exec(opened, kSchema, nullptr, nullptr, nullptr);
-        if (rc == SQLITE_OK)
-            rc = schema.Commit();
-    }
     struct stat st {};
-    if (rc == SQLITE_OK && stat(path.c_str(), &st) != 0)
-        rc = SQLITE_CANTOPEN;
-    if (rc != SQLITE_OK) {
-        sqlite3_close_v2(opened);
-        return ErrorOf(rc, ERROR_CANTOPEN);
-    }
+    LONG error = ERROR_CANTOPEN;
+    Opened outcome = OpenDatabase(path, &opened, &st, &error);
+    if (outcome == Opened::kDamaged && MoveDamagedStoreAside(path))
+        outcome = OpenDatabase(path, &opened, &st, &error);
+    if (outcome == Opened::kDamaged)
+        return ERROR_REGISTRY_CORRUPT;
+    if (outcome != Opened::kOk)
+        return error;
     // The process's end closes the connection, so that the database file alone holds every
     // value once the program has ended.
     static std::once_flag closeAtExit;

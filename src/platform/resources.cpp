@@ -9,6 +9,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/cstring.h"
 #include "platform/handle_table.h"
@@ -125,18 +127,37 @@ std::vector<IconImage> DecodeGroup(const Module& module, const res::Entry& group
 
 // Windows looks for a bare name in the executable's folder first. The executable's RUNPATH of
 // $ORIGIN does the same, but only for a dlopen called from the executable itself, which a
-// sanitizer's interceptor is not; so that folder is tried here, then the system's search.
+// sanitizer's interceptor is not; so that folder is tried here, then the folders of
+// LD_LIBRARY_PATH, which the system's loader would try next: a file found in either is checked
+// and opened here, never waited on. Only a name found in neither goes to the system's search
+// of its own folders.
 std::string SearchedName(const std::string& name) {
     if (name.find('/') != std::string::npos)
         return name;
+    std::vector<std::string> folders;
     char exe[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (length <= 0)
-        return name;
-    std::string beside(exe, static_cast<size_t>(length));
-    beside.erase(beside.rfind('/') + 1);
-    beside += name;
-    return access(beside.c_str(), F_OK) == 0 ? beside : name;
+    if (length > 0) {
+        std::string beside(exe, static_cast<size_t>(length));
+        folders.push_back(beside.erase(beside.rfind('/')));
+    }
+    // The loader takes ':' and ';' as separators and an empty entry as the current folder;
+    // entries with its $ tokens are left to it.
+    const char* searched = getenv("LD_LIBRARY_PATH");
+    const std::string list = searched != nullptr ? searched : "";
+    for (size_t at = 0; !list.empty() && at <= list.size();) {
+        const size_t end = std::min(list.find_first_of(":;", at), list.size());
+        const std::string folder = list.substr(at, end - at);
+        if (folder.find('$') == std::string::npos)
+            folders.push_back(folder.empty() ? "." : folder);
+        at = end + 1;
+    }
+    for (const std::string& folder : folders) {
+        const std::string candidate = folder + "/" + name;
+        if (access(candidate.c_str(), F_OK) == 0)
+            return candidate;
+    }
+    return name;
 }
 
 // A malformed blob leaves a module without resources, as a library without one is.

@@ -2,16 +2,18 @@
 // for the application, handed to the desktop (its opener, its authentication prompt, its
 // user folders).
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 
 #include "platform/lasterror.h"
 #include "platform/path.h"
 #include "platform/process_internal.h"
+#include "platform/regular_file.h"
 #include "platform/shell.h"
 #include "platform/test_seams.h"
 #include "platform/textconv_internal.h"
@@ -154,7 +156,13 @@ std::string Text(LPCWSTR text) {
 // Reads XDG_DESKTOP_DIR from a user-dirs.dirs file: lines of NAME="VALUE" as a shell reads
 // them, the value "$HOME/..." or absolute; the last valid line wins.
 std::string DesktopFromUserDirs(const std::string& file, const std::string& home) {
-    std::ifstream in(file);
+    std::string text;
+    const int fd = platform::OpenRegularFile(file, nullptr);
+    if (fd >= 0) {
+        platform::ReadRest(fd, &text);
+        close(fd);
+    }
+    std::istringstream in(text);
     std::string line, found;
     const std::string key = "XDG_DESKTOP_DIR=";
     while (std::getline(in, line)) {

@@ -110,12 +110,14 @@ HeldNames& Held() {
 }
 
 // The lock file of `name` in the first folder that only this user can change, so that no other
-// user can hold the name; empty when there is none.
+// user can hold the name; empty when there is none. The state folder comes first: it holds the
+// registry, and copies that share it must see one another however their runtime and temporary
+// folders differ.
 std::string LockFilePath(const std::string& name) {
     std::string file = name;
     std::replace(file.begin(), file.end(), '/', '_');
     std::replace(file.begin(), file.end(), '\\', '_');
-    for (const std::string& folder : {RuntimeFolder(), TempFolder(), LayerStateFolder()}) {
+    for (const std::string& folder : {LayerStateFolder(), RuntimeFolder(), TempFolder()}) {
         if (IsOwnFolder(folder))
             return folder + "/" + file + ".lock";
     }

@@ -35,7 +35,8 @@ BOOL DuplicateHandle(HANDLE sourceProcess, HANDLE sourceHandle, HANDLE targetPro
 // file. Another holder of the name (in this or another process) gives a handle and
 // ERROR_ALREADY_EXISTS; otherwise the last error is 0. The name is released when its last
 // handle closes or the process ends in any way. The lock file lies in the first folder that
-// only this user can change: the runtime folder, the temporary folder, the state folder. NULL
+// only this user can change: the state folder (beside the registry), the runtime folder, the
+// temporary folder. NULL
 // with the last error set when there is none or the lock file cannot be opened. Ownership (waits,
 // ReleaseMutex) works between threads of this process.
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR name);

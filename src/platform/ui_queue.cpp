@@ -19,6 +19,7 @@
 #include "platform/drawing_hooks.h"
 #include "platform/exceptions.h"
 #include "platform/message_map.h"
+#include "platform/qt_start.h"
 #include "platform/qt_view.h"
 #include "platform/wait_pump.h"
 #include "platform/window_model.h"
@@ -300,7 +301,7 @@ void StartUi(int& argc, char** argv) {
     if (g_running.load())
         return;
     if (QCoreApplication::instance() == nullptr)
-        g_ownedApp = new QApplication(argc, argv);
+        g_ownedApp = MakeApplication(argc, argv);
     g_uiThread = std::this_thread::get_id();
     {
         std::lock_guard<std::mutex> lock(g_uiMutex);

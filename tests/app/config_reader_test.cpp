@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "app_fixture.h"
+#include "fixtures/named_pipe.h"
 #include "platform/file.h"
+#include "platform/profile_seam.h"
 
 namespace apptest {
 namespace {
@@ -367,7 +369,9 @@ TEST_F(ConfigReaderTest, SplitNumberTakesOnlyAWholeNumberFromOneToTwelve) {
     }
 }
 
-TEST_F(ConfigReaderTest, AFileThatCannotBeOpenedForReadingAndWritingCountsAsMissing) {
+// A file that cannot be opened for reading counts as missing; so does one that is no regular
+// file, and a named pipe is not waited on.
+TEST_F(ConfigReaderTest, AFileThatCannotBeOpenedForReadingCountsAsMissing) {
     namespace fs = std::filesystem;
     const std::string full =
         "[Download#1]\nProductName=A\nURL=http://127.0.0.1/a.exe\n[Config]\nSN=8\n"
@@ -389,12 +393,8 @@ TEST_F(ConfigReaderTest, AFileThatCannotBeOpenedForReadingAndWritingCountsAsMiss
          },
          {},
          CurDir()},
-        {"read-only",
-         [&] {
-             fs::remove_all(CfgPath());
-             sandbox_.WriteFile(CfgPath(), full);
-             fs::permissions(CfgPath(), fs::perms::owner_read | fs::perms::group_read);
-         },
+        {"a named pipe of that name",
+         [&] { ASSERT_TRUE(fixtures::MakeNamedPipe(CfgPath())); },
          {},
          CurDir()},
         {"held open by another",
@@ -418,7 +418,9 @@ TEST_F(ConfigReaderTest, AFileThatCannotBeOpenedForReadingAndWritingCountsAsMiss
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         c.prepare();
-        const Result r = Read(c.curDir, c.during);
+        Result r;
+        EXPECT_TRUE(
+            fixtures::ReturnsWithoutWaitingOn(CfgPath(), [&] { r = Read(c.curDir, c.during); }));
         holder.Close();
         EXPECT_EQ(0, r.ret);
         EXPECT_EQ("Can't find config file!!", r.status);
@@ -434,6 +436,45 @@ TEST_F(ConfigReaderTest, AFileThatCannotBeOpenedForReadingAndWritingCountsAsMiss
         EXPECT_EQ("", r.url);
         EXPECT_EQ(kKeptDescription, r.description);
     }
+}
+
+// The program never writes its configuration, so one that the user may only read (an installed
+// copy's, owned by another user) is read; a file without write permission bits stands for it.
+TEST_F(ConfigReaderTest, AFileTheUserMayOnlyReadIsRead) {
+    sandbox_.WriteFile(CfgPath(),
+                       "[Download#1]\nProductName=A\nURL=http://127.0.0.1/a.exe\n[Config]\nSN=8\n");
+    std::filesystem::permissions(CfgPath(), std::filesystem::perms::owner_read |
+                                                std::filesystem::perms::group_read |
+                                                std::filesystem::perms::others_read);
+    const Result r = Read(CurDir());
+    EXPECT_EQ(1, r.ret);
+    EXPECT_EQ("", r.status);
+    EXPECT_EQ(Texts{"A"}, r.products);
+    EXPECT_EQ(8, r.split);
+    EXPECT_EQ("http://127.0.0.1/a.exe", r.url);
+}
+
+// A long configuration loads in time that grows with its length: the file is parsed once for
+// the whole read, not once for each of the four calls a product takes.
+TEST_F(ConfigReaderTest, ALongFileIsParsedOnceForTheWholeRead) {
+    const int kProducts = 3000;
+    std::string ini;
+    for (int n = 1; n <= kProducts; ++n) {
+        const std::string i = std::to_string(n);
+        ini += "[Download#" + i + "]\nProductName=P" + i + "\nMD5=m" + i +
+               "\nURL=http://127.0.0.1/" + i + ".exe\n";
+    }
+    ini += "[TipLink#1]\nName=Tip\nURL=http://127.0.0.1/tip\n";
+    sandbox_.WriteFile(CfgPath(), ini);
+    fixtures::Sandbox::WaitUntilChangeTimesPassed(CfgPath());
+    const unsigned long parsed = platform::testing::ProfileFilesParsed();
+    const Result r = Read(CurDir());
+    EXPECT_EQ(1u, platform::testing::ProfileFilesParsed() - parsed);
+    EXPECT_EQ(1, r.ret);
+    ASSERT_EQ(static_cast<size_t>(kProducts), r.products.size());
+    EXPECT_EQ("P3000", r.products.back());
+    EXPECT_EQ("m3000", r.md5s.back());
+    EXPECT_EQ(Texts{"Tip"}, r.guideNames);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app_fixture.h"
+#include "fixtures/named_pipe.h"
 #include "platform/gdi.h"
 #include "platform/shell.h"
 #include "platform/test_seams.h"
@@ -294,6 +295,27 @@ TEST_F(PaintingTest, WithoutAUsablePictureFileThePictureAreaStaysWhite) {
             EXPECT_EQ(0, shot.Count(inside, [](COLORREF p) { return p != kWhite; }));
         }));
     }
+}
+
+// A named pipe of the picture's name is no picture, and is never waited on: the real set-up
+// runs to its end, and the dialog paints with a white picture area, again and again.
+TEST_F(PaintingTest, ANamedPipeForThePictureHoldsNeitherTheSetUpNorThePainting) {
+    sandbox_.WriteFile(sandbox_.Path("DownloadCfg.ini"),
+                       "[Download#1]\nProductName=A\nURL=http://127.0.0.1:9/a.exe\n");
+    ASSERT_TRUE(fixtures::MakeNamedPipe(PicturePath()));
+    const WorkingFolder cwd(sandbox_.root());
+    EXPECT_TRUE(fixtures::ReturnsWithoutWaitingOn(PicturePath(), [&] {
+        ASSERT_TRUE(RunSetUp([&](TestDlg& dlg) {
+            EXPECT_EQ(1, dlg.m_cbProduct.GetCount()) << "the set-up read the configuration";
+            EXPECT_EQ(BST_CHECKED, dlg.IsDlgButtonChecked(IDC_CHECK_LAUNCH))
+                << "and ran to its last step";
+            dlg.ShowWindow(SW_SHOW);
+            for (int i = 0; i < 3; ++i)
+                Redraw(dlg);
+            const RECT inside = Shrunk(PictureArea(dlg), 3);
+            EXPECT_EQ(0, Grab(dlg.m_hWnd).Count(inside, [](COLORREF p) { return p != kWhite; }));
+        }));
+    }));
 }
 
 // The copy is ANDed onto the control: a new file must not mix with the last erase's picture.

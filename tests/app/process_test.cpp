@@ -2,18 +2,21 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <thread>
 
+#include "fixtures/named_pipe.h"
 #include "fixtures/sandbox.h"
 
 namespace {
@@ -23,6 +26,14 @@ namespace fs = std::filesystem;
 std::string BinFolder() {
     return fs::read_symlink("/proc/self/exe").parent_path().string();
 }
+
+// How a start differs from the plain one: variables set (an empty value unsets one), the file
+// that takes standard error, the largest file size the process may write.
+struct Launch {
+    std::map<std::string, std::string> env;
+    std::string errors;
+    rlim_t fileSizeLimit = RLIM_INFINITY;
+};
 
 class ExecutableTest : public fixtures::SandboxTest {
   protected:
@@ -35,15 +46,32 @@ class ExecutableTest : public fixtures::SandboxTest {
         }
     }
 
-    pid_t Start(const std::string& program) {
+    pid_t Start(const std::string& program, const Launch& launch = Launch()) {
         const pid_t pid = fork();
         if (pid == 0) {
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
             unsetenv("LD_LIBRARY_PATH");
+            for (const auto& [name, value] : launch.env) {
+                if (value.empty()) {
+                    unsetenv(name.c_str());
+                } else {
+                    setenv(name.c_str(), value.c_str(), 1);
+                }
+            }
             if (chdir(sandbox_.Path("work").c_str()) != 0)
                 _exit(126);
             const int null = open("/dev/null", O_RDWR);
             dup2(null, STDIN_FILENO);
+            if (!launch.errors.empty()) {
+                const int errors = open(launch.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                dup2(errors, STDERR_FILENO);
+            }
+            if (launch.fileSizeLimit != RLIM_INFINITY) {
+                // A write past the limit then fails as on a full disk, instead of a signal.
+                signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{launch.fileSizeLimit, launch.fileSizeLimit};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
             execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -65,11 +93,17 @@ class ExecutableTest : public fixtures::SandboxTest {
         return -1;
     }
 
+    // The folder of the registry and of the single-instance lock.
+    std::string StateFolder() const { return sandbox_.state() + "/ZELVDownloader"; }
+
     // True once some process holds the single-instance lock of the sandbox.
     bool InstanceLockHeld(int ms) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (std::chrono::steady_clock::now() < until) {
-            for (const auto& entry : fs::directory_iterator(sandbox_.runtime())) {
+            std::error_code missing;
+            for (const auto& entry : fs::directory_iterator(StateFolder(), missing)) {
+                if (entry.path().extension() != ".lock")
+                    continue;
                 const int fd = open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
                 if (fd < 0)
                     continue;
@@ -93,6 +127,28 @@ class ExecutableTest : public fixtures::SandboxTest {
         return logs;
     }
 
+    // The start banners in every log of the sandbox: one per run that opened a log (the banner
+    // reaches the disk with the run's first log line).
+    int LogStarts() const {
+        int starts = 0;
+        for (const auto& [path, size] : Logs()) {
+            const std::string text = fixtures::Sandbox::ReadFile(path);
+            for (size_t at = text.find("Downloader Log Start"); at != std::string::npos;
+                 at = text.find("Downloader Log Start", at + 1)) {
+                ++starts;
+            }
+        }
+        return starts;
+    }
+
+    // Waits up to `ms` for a run to have started a log in the sandbox.
+    bool LogAppears(int ms) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (LogStarts() == 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return LogStarts() > 0;
+    }
+
     const std::string exe_ = BinFolder() + "/ZELVDownloader";
     std::vector<pid_t> started_;
 };
@@ -100,14 +156,14 @@ class ExecutableTest : public fixtures::SandboxTest {
 TEST_F(ExecutableTest, ASecondStartEndsAtOnceAndAfterAKilledFirstANewStartRuns) {
     const pid_t first = Start(exe_);
     ASSERT_TRUE(InstanceLockHeld(15000)) << "the first copy never took its single-instance lock";
+    ASSERT_TRUE(LogAppears(15000)) << "the first copy never opened its log";
     ASSERT_EQ(-1, EndsWithin(first, 300)) << "the first copy runs its dialog";
 
-    const auto logsBefore = Logs();
     const pid_t second = Start(exe_);
     const int status = EndsWithin(second, 10000);
     ASSERT_NE(-1, status) << "the second copy must end at once";
     EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(logsBefore, Logs()) << "the second copy writes no log";
+    EXPECT_EQ(1, LogStarts()) << "the second copy opens no log";
     EXPECT_EQ(-1, EndsWithin(first, 200)) << "the first copy is not disturbed";
 
     kill(first, SIGKILL);
@@ -153,6 +209,132 @@ TEST_F(ExecutableTest, AStartWithADamagedResourceLibraryEndsAtOnce) {
         ASSERT_NE(-1, status) << "the start must end at once";
         EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     }
+}
+
+// Copies of one user that share the state folder, and with it the saved download, never run
+// together, whatever their runtime and temporary folders: a second start ends at once (a
+// message box would hold it) and opens no log.
+TEST_F(ExecutableTest, ASecondStartWithOtherRuntimeAndTemporaryFoldersEndsAtOnce) {
+    const pid_t first = Start(exe_);
+    ASSERT_TRUE(LogAppears(15000)) << "the first copy never opened its log";
+    const std::string otherRuntime =
+        fixtures::Sandbox::Folder(sandbox_.Path("rt2"), 0700, geteuid());
+    const std::string otherTemp = fixtures::Sandbox::Folder(sandbox_.Path("tmp2"), 0700, geteuid());
+    const struct {
+        const char* what;
+        std::map<std::string, std::string> env;
+    } cases[] = {
+        {"another runtime folder", {{"XDG_RUNTIME_DIR", otherRuntime}}},
+        {"no runtime folder, another temporary folder",
+         {{"XDG_RUNTIME_DIR", ""}, {"TMPDIR", otherTemp}}},
+        {"another runtime and another temporary folder",
+         {{"XDG_RUNTIME_DIR", otherRuntime}, {"TMPDIR", otherTemp}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Launch launch;
+        launch.env = c.env;
+        const int status = EndsWithin(Start(exe_, launch), 10000);
+        ASSERT_NE(-1, status) << "the second copy must end at once";
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(1, LogStarts()) << "the second copy opens no log";
+    }
+    EXPECT_EQ(-1, EndsWithin(first, 200)) << "the first copy is not disturbed";
+}
+
+// A start that finds no display says so in one line and ends with a failure status, instead of
+// Qt's messages and an abort.
+TEST_F(ExecutableTest, AStartWithoutAUsableDisplayEndsWithOneLine) {
+    const std::string unused = ":64999";
+    if (fixtures::Sandbox::Exists("/tmp/.X11-unix/X64999"))
+        GTEST_SKIP() << "display " << unused << " exists here";
+    const struct {
+        const char* what;
+        std::map<std::string, std::string> env;
+        const char* said;
+    } cases[] = {
+        {"no display at all",
+         {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}},
+         "DISPLAY is not set"},
+        {"a display that does not answer",
+         {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", unused}, {"WAYLAND_DISPLAY", ""}},
+         ":64999"},
+        {"an unknown platform", {{"QT_QPA_PLATFORM", "nonesuch"}}, "nonesuch"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Launch launch;
+        launch.env = c.env;
+        launch.errors = sandbox_.Path("start.err");
+        const int status = EndsWithin(Start(exe_, launch), 20000);
+        ASSERT_NE(-1, status) << "the start must end";
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_NE(0, WEXITSTATUS(status));
+        const std::string said = fixtures::Sandbox::ReadFile(launch.errors);
+        EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n')) << said;
+        EXPECT_EQ('\n', said.empty() ? 0 : said.back()) << said;
+        EXPECT_NE(std::string::npos, said.find(c.said)) << said;
+        EXPECT_NE(std::string::npos, said.find("xvfb-run -a")) << said;
+    }
+}
+
+// A resource library that the library path leads to is checked as one beside the program is: a
+// named pipe of its name ends the start at once instead of holding it, a sound one loads.
+TEST_F(ExecutableTest, AResourceLibraryOnTheLibraryPathIsCheckedAndNeverWaitedOn) {
+    const std::string lonely = sandbox_.Path("work/ZELVDownloader");
+    fs::copy_file(exe_, lonely);
+    fs::permissions(lonely, fs::perms::owner_all);
+    const std::string libraries = sandbox_.Path("libraries");
+    fs::create_directories(libraries);
+    const std::string library = libraries + "/ZELVDlderRes.dll";
+    Launch launch;
+    launch.env["LD_LIBRARY_PATH"] = sandbox_.Path("none") + ":" + libraries;
+
+    ASSERT_TRUE(fixtures::MakeNamedPipe(library));
+    const pid_t waiting = Start(lonely, launch);
+    const int status = EndsWithin(waiting, 10000);
+    EXPECT_NE(-1, status) << "the start waited for the other end of the pipe";
+    EXPECT_TRUE(status == -1 || WIFEXITED(status));
+    if (status == -1) {
+        kill(waiting, SIGKILL);
+        EndsWithin(waiting, 5000);
+    }
+
+    fs::remove(library);
+    fs::copy_file(BinFolder() + "/ZELVDlderRes.dll", library);
+    const pid_t sound = Start(lonely, launch);
+    EXPECT_TRUE(InstanceLockHeld(15000));
+    EXPECT_EQ(-1, EndsWithin(sound, 1000)) << "the library found on the path runs the dialog";
+}
+
+// A log whose writes fail (a full disk: here the file size limit, which fails a write as a full
+// disk does) leaves the program running: the set-up goes on past every lost line.
+TEST_F(ExecutableTest, AFullDiskUnderTheLogLeavesTheProgramRunning) {
+    sandbox_.WriteFile(sandbox_.Path("work/DownloadCfg.ini"),
+                       "[Download#1]\nProductName=A\nURL=http://127.0.0.1:9/a.exe\n");
+    // A first run shows where the log lies.
+    const pid_t first = Start(exe_);
+    ASSERT_TRUE(LogAppears(15000));
+    kill(first, SIGKILL);
+    ASSERT_NE(-1, EndsWithin(first, 5000));
+    ASSERT_EQ(1u, Logs().size());
+    const std::string log = Logs().begin()->first;
+
+    // The log fills the disk: not one byte more fits into it.
+    const rlim_t full = 256 * 1024;
+    sandbox_.WriteFile(log, std::string(full, 'x'));
+    const std::string registry = StateFolder() + "/registry.sqlite3";
+    fs::remove(registry);
+    Launch limited;
+    limited.fileSizeLimit = full;
+    const pid_t second = Start(exe_, limited);
+    ASSERT_TRUE(InstanceLockHeld(15000));
+    const auto setUp = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!fixtures::Sandbox::Exists(registry) && std::chrono::steady_clock::now() < setUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(fixtures::Sandbox::Exists(registry)) << "the set-up went on to the saved state";
+    EXPECT_EQ(-1, EndsWithin(second, 500)) << "the program runs on";
+    EXPECT_EQ(full, fs::file_size(log)) << "no part of a line reached the log";
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include "app/dl_info.h"
 #include "engine_fixture.h"
 #include "fixtures/fault_server.h"
+#include "platform/res_builder.h"
+#include "platform/resources.h"
 #include "platform/test_seams.h"
 
 namespace apptest {
@@ -199,6 +201,72 @@ TEST_F(SetUpTest, TheSetUpMakesItsFontsAndTexts) {
             << "the proxy link stays hidden";
         EXPECT_TRUE(platform::testing::InspectView(dlg.m_hWnd).hasIcon);
     }));
+}
+
+// InitUIText loads every string into one text: a string that the resource library lacks, or
+// that is empty, leaves the previous string's text, which its control then gets; before the
+// first string the text is empty.
+TEST_F(SetUpTest, AMissingOrEmptyStringGivesItsControlThePreviousText) {
+    // The strings 128 to 143 form one block of the string table; null: no string table.
+    const std::u16string* none = nullptr;
+    const std::u16string empty;
+    const std::u16string title = u"Title", description = u"Description", start = u"Start",
+                         product = u"Product", exitText = u"Exit", browse = u"Browse",
+                         proxy = u"Proxy";
+    struct Case {
+        const char* why;
+        std::vector<const std::u16string*> strings;  // 139, 129, 130, 133, 137, 138, 140
+        std::vector<std::string> texts;  // 1000 and the title, 1001, 1006, 1002, 1007, 1008, 1018
+    };
+    const Case cases[] = {
+        {"every string there",
+         {&title, &description, &start, &product, &exitText, &browse, &proxy},
+         {"Title", "Description", "Start", "Product", "Exit", "Browse", "Proxy"}},
+        {"every other string empty",
+         {&empty, &description, &empty, &product, &empty, &browse, &empty},
+         {"", "Description", "Description", "Product", "Product", "Browse", "Browse"}},
+        {"only the title",
+         {&title, &empty, &empty, &empty, &empty, &empty, &empty},
+         {"Title", "Title", "Title", "Title", "Title", "Title", "Title"}},
+        {"no string table", {none}, {"", "", "", "", "", "", ""}},
+    };
+    const UINT ids[] = {IDS_TITLE,       IDS_DESCRIPTION,   IDS_BUTTON_START, IDS_PRODUCT_LABEL,
+                        IDS_BUTTON_EXIT, IDS_BUTTON_BROWSE, IDS_PROXY_LINK};
+    const int controls[] = {IDC_STATIC_TITLE,     IDC_STATIC_DESCRIPTION, IDC_BUTTON_ACTION,
+                            IDC_STATIC_PRODUCT,   IDC_BUTTON_EXIT,        IDC_BUTTON_BROWSE,
+                            IDC_STATIC_PROXY_LINK};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        resbuild::Writer res = resbuild::NewRes();
+        if (c.strings[0] != nullptr) {
+            std::vector<std::u16string> block(16);
+            for (size_t i = 0; i < c.strings.size(); ++i)
+                block[ids[i] - 128] = *c.strings[i];
+            resbuild::AddEntry(res, 6, 128 / 16 + 1, resbuild::StringBlock(block));
+        }
+        const HMODULE strings = platform::LoadResourceModuleFromBytes(res.bytes());
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            for (int id : controls)
+                dlg.SetDlgItemText(id, "stale");
+            for (int id : {IDC_STATIC_PATH, IDC_STATIC_TIPS_TITLE, IDC_STATIC_FAQ_TITLE,
+                           IDC_STATIC_STATUS}) {
+                dlg.SetDlgItemText(id, "stale");
+            }
+            AfxSetResourceHandle(strings);
+            dlg.InitUIText();
+            AfxSetResourceHandle(resources_);
+            for (size_t i = 0; i < c.texts.size(); ++i)
+                EXPECT_EQ(c.texts[i], dlg.Text(controls[i])) << controls[i];
+            CString caption;
+            dlg.GetWindowText(caption);
+            EXPECT_EQ(c.texts[0], caption.GetString());
+            for (int id : {IDC_STATIC_PATH, IDC_STATIC_TIPS_TITLE, IDC_STATIC_FAQ_TITLE,
+                           IDC_STATIC_STATUS}) {
+                EXPECT_EQ("", dlg.Text(id)) << id;
+            }
+        }));
+        FreeLibrary(strings);
+    }
 }
 
 TEST_F(SetUpTest, SavedProgressWithRangesOpensPausedWithItsProgress) {

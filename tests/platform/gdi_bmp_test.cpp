@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/named_pipe.h"
 #include "fixtures/sandbox.h"
 #include "platform/gdi.h"
 #include "platform/lasterror.h"
@@ -266,6 +267,15 @@ TEST_F(LoadImageTest, MissingOrMalformedFilesGiveNull) {
     EXPECT_EQ(LoadImageA(nullptr, tooLong.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
     EXPECT_EQ(LoadImageA(nullptr, nullptr, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE), nullptr);
+
+    // A named pipe is refused at once; waiting for its other end would hold the painting.
+    const std::string pipe = sandbox_.Path("pipe.bmp");
+    ASSERT_TRUE(fixtures::MakeNamedPipe(pipe));
+    EXPECT_TRUE(fixtures::ReturnsWithoutWaitingOn(pipe, [&] {
+        const std::string win = fixtures::Sandbox::Win(pipe);
+        EXPECT_EQ(LoadImageA(nullptr, win.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE), nullptr);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+    }));
 }
 
 TEST_F(LoadImageTest, KindsOtherThanABitmapFileAreRefused) {

@@ -183,33 +183,42 @@ TEST_F(NamedMutex, DifferentNamesAndUnnamedMutexesDoNotMeet) {
     CloseHandle(b);
 }
 
-// The lock file lies in the first folder that only this user can change: the runtime folder,
-// the temporary folder, the state folder. None of another user's can hold the name.
+// The lock file lies in the first folder that only this user can change: the state folder,
+// which holds the registry, then the runtime folder, then the temporary folder. None of another
+// user's can hold the name.
 TEST_F(NamedMutex, LockFileLivesInTheFirstFolderOfThisUserOnly) {
     const uid_t me = geteuid(), other = 65534;
     const std::string shared = fixtures::Sandbox::Folder(sandbox_.Path("shared"), 01777, 0);
     const std::string theirs = fixtures::Sandbox::Folder(sandbox_.Path("theirs"), 0755, other);
+    fixtures::Sandbox::Folder(theirs + "/ZELVDownloader", 0755, other);
     const std::string openRuntime =
         fixtures::Sandbox::Folder(sandbox_.Path("open-runtime"), 0777, me);
-    const std::string privateTemp = sandbox_.state() + "/ZELVDownloader/tmp";
+    const std::string state = sandbox_.state() + "/ZELVDownloader";
+    const std::string openState = sandbox_.Path("open-state");
+    fixtures::Sandbox::Folder(openState, 0777, me);
+    fixtures::Sandbox::Folder(openState + "/ZELVDownloader", 0777, me);
     struct Case {
         const char* what;
-        std::string runtime, tmpdir;  // empty: unset
-        std::string folder;           // where the lock file lies
+        std::string stateHome, runtime, tmpdir;  // empty: unset
+        std::string folder;                      // where the lock file lies
     };
     const Case cases[] = {
-        {"runtime folder", sandbox_.runtime(), sandbox_.temp(), sandbox_.runtime()},
-        {"no runtime folder", "", sandbox_.temp(), sandbox_.temp()},
-        {"runtime folder open to all", openRuntime, sandbox_.temp(), sandbox_.temp()},
-        {"runtime folder of another user", theirs, sandbox_.temp(), sandbox_.temp()},
-        {"shared temporary folder", "", shared, privateTemp},
-        {"temporary folder of another user", theirs, theirs, privateTemp},
+        {"state folder", sandbox_.state(), sandbox_.runtime(), sandbox_.temp(), state},
+        {"state folder, whatever the others", sandbox_.state(), openRuntime, shared, state},
+        {"state folder left open to all is closed first", openState, sandbox_.runtime(),
+         sandbox_.temp(), openState + "/ZELVDownloader"},
+        {"state folder of another user", theirs, sandbox_.runtime(), sandbox_.temp(),
+         sandbox_.runtime()},
+        {"neither state nor runtime folder", theirs, "", sandbox_.temp(), sandbox_.temp()},
+        {"runtime folder open to all", theirs, openRuntime, sandbox_.temp(), sandbox_.temp()},
+        {"runtime folder of another user", theirs, theirs, sandbox_.temp(), sandbox_.temp()},
     };
     const std::string name = "Test Single Instance";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         for (const auto& [variable, value] :
-             {std::pair{"XDG_RUNTIME_DIR", c.runtime}, std::pair{"TMPDIR", c.tmpdir}}) {
+             {std::pair{"XDG_STATE_HOME", c.stateHome}, std::pair{"XDG_RUNTIME_DIR", c.runtime},
+              std::pair{"TMPDIR", c.tmpdir}}) {
             if (value.empty()) {
                 unsetenv(variable);  // the sandbox puts it back
             } else {
@@ -218,7 +227,8 @@ TEST_F(NamedMutex, LockFileLivesInTheFirstFolderOfThisUserOnly) {
         }
         // Another user holds a lock file of the name in each folder that is not this user's.
         std::vector<int> planted;
-        for (const std::string& folder : {shared, theirs, openRuntime}) {
+        for (const std::string& folder :
+             {shared, theirs, theirs + "/ZELVDownloader", openRuntime}) {
             for (const std::string& file :
                  {name + ".lock", name + "-" + std::to_string(me) + ".lock"}) {
                 const std::string path = folder + "/" + file;
@@ -235,13 +245,31 @@ TEST_F(NamedMutex, LockFileLivesInTheFirstFolderOfThisUserOnly) {
         CloseHandle(mutex);
         for (int fd : planted)
             close(fd);
+        for (const std::string& folder : {state, sandbox_.runtime(), sandbox_.temp()})
+            unlink((folder + "/" + name + ".lock").c_str());
     }
 
     // Names keep to one file name.
-    setenv("XDG_RUNTIME_DIR", sandbox_.runtime().c_str(), 1);
+    setenv("XDG_STATE_HOME", sandbox_.state().c_str(), 1);
     HANDLE mutex = CreateMutexA(nullptr, FALSE, "Local\\a/b");
     EXPECT_EQ(Outcome(mutex), 'G');
-    EXPECT_TRUE(fixtures::Sandbox::Exists(sandbox_.runtime() + "/Local_a_b.lock"));
+    EXPECT_TRUE(fixtures::Sandbox::Exists(state + "/Local_a_b.lock"));
+    CloseHandle(mutex);
+}
+
+// Two copies of one user that share a state folder, and with it the registry, see one another
+// however their runtime and temporary folders differ.
+TEST_F(NamedMutex, CopiesThatShareTheStateFolderMeetWhateverTheirOtherFolders) {
+    const std::string otherRuntime =
+        fixtures::Sandbox::Folder(sandbox_.Path("rt2"), 0700, geteuid());
+    const std::string otherTemp = fixtures::Sandbox::Folder(sandbox_.Path("tmp2"), 0700, geteuid());
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name_.c_str());
+    ASSERT_EQ(Outcome(mutex), 'G');
+    setenv("XDG_RUNTIME_DIR", otherRuntime.c_str(), 1);  // the sandbox puts them back
+    setenv("TMPDIR", otherTemp.c_str(), 1);
+    EXPECT_EQ(OutcomeInAnotherProcess(name_), 'E');
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(OutcomeInAnotherProcess(name_), 'E');
     CloseHandle(mutex);
 }
 
@@ -260,7 +288,9 @@ TEST_F(NamedMutex, WithoutAFolderOfThisUserNoNameIsMade) {
 }
 
 TEST_F(NamedMutex, LockFileThatCannotBeOpenedGivesNoHandle) {
-    ASSERT_EQ(mkdir((sandbox_.runtime() + "/" + name_ + ".lock").c_str(), 0700), 0);
+    const std::string state = sandbox_.state() + "/ZELVDownloader";
+    ASSERT_TRUE(fixtures::Sandbox::Exists(state) || mkdir(state.c_str(), 0700) == 0);
+    ASSERT_EQ(mkdir((state + "/" + name_ + ".lock").c_str(), 0700), 0);
     SetLastError(0);
     EXPECT_EQ(CreateMutexA(nullptr, FALSE, name_.c_str()), nullptr);
     EXPECT_NE(GetLastError(), 0u);
@@ -271,8 +301,7 @@ TEST_F(NamedMutex, LockFileThatCannotBeOpenedGivesNoHandle) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
 
     sandbox_.WriteFile(sandbox_.Path("target"), "");
-    ASSERT_EQ(symlink(sandbox_.Path("target").c_str(), (sandbox_.runtime() + "/link.lock").c_str()),
-              0);
+    ASSERT_EQ(symlink(sandbox_.Path("target").c_str(), (state + "/link.lock").c_str()), 0);
     EXPECT_EQ(CreateMutexA(nullptr, FALSE, "link"), nullptr);  // never through a link
 }
 

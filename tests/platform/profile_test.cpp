@@ -1,13 +1,20 @@
 #include "platform/profile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <utility>
 
+#include "fixtures/named_pipe.h"
 #include "fixtures/sandbox.h"
 #include "platform/lasterror.h"
+#include "platform/profile_seam.h"
 
 namespace {
 
@@ -130,6 +137,92 @@ TEST_F(ProfileTest, FileIsReadAfreshAtEveryCall) {
     Profile("[s]\nk=new\n");
     GetPrivateProfileStringA("s", "k", "", buffer, sizeof buffer, path.c_str());
     EXPECT_STREQ(buffer, "new");
+}
+
+// A file is parsed once and kept while it stays the same, but every kind of change to it is
+// seen by the next call, also when its size and its modification time stay as they were.
+TEST_F(ProfileTest, AKeptFileIsParsedAgainAfterEveryChange) {
+    const std::string native = sandbox_.Path("DownloadCfg.ini");
+    const std::string path = Profile("[s]\nk=old\n");
+    struct Case {
+        const char* name;
+        std::function<void()> change;  // leaves k=new, as long as k=old was
+    };
+    const Case cases[] = {
+        {"rewritten in place", [&] { sandbox_.WriteFile(native, "[s]\nk=new\n"); }},
+        {"rewritten and its modification time put back",
+         [&] {
+             struct stat before {};
+             ASSERT_EQ(stat(native.c_str(), &before), 0);
+             sandbox_.WriteFile(native, "[s]\nk=new\n");
+             const timespec times[2] = {before.st_atim, before.st_mtim};
+             ASSERT_EQ(utimensat(AT_FDCWD, native.c_str(), times, 0), 0);
+         }},
+        {"another file renamed over it",
+         [&] {
+             sandbox_.WriteFile(native + ".new", "[s]\nk=new\n");
+             ASSERT_EQ(rename((native + ".new").c_str(), native.c_str()), 0);
+         }},
+    };
+    char buffer[260];
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Profile("[s]\nk=old\n");
+        fixtures::Sandbox::WaitUntilChangeTimesPassed(native);
+        GetPrivateProfileStringA("s", "k", "", buffer, sizeof buffer, path.c_str());
+        ASSERT_STREQ(buffer, "old");
+        const unsigned long parsed = platform::testing::ProfileFilesParsed();
+        GetPrivateProfileStringA("s", "k", "", buffer, sizeof buffer, path.c_str());
+        EXPECT_EQ(platform::testing::ProfileFilesParsed(), parsed) << "kept while unchanged";
+        c.change();
+        GetPrivateProfileStringA("s", "k", "", buffer, sizeof buffer, path.c_str());
+        EXPECT_STREQ(buffer, "new");
+    }
+}
+
+// The reader asks for one value per call, four calls per section: a long file is still parsed
+// once, not once per call.
+TEST_F(ProfileTest, ALongFileIsParsedOnceForAllItsValues) {
+    const int kSections = 4000;
+    std::string text;
+    for (int n = 1; n <= kSections; ++n) {
+        const std::string i = std::to_string(n);
+        text += "[Download#" + i + "]\nProductName=P" + i + "\nMD5=m" + i + "\nURL=u" + i + "\n";
+    }
+    const std::string path = Profile(text.c_str());
+    fixtures::Sandbox::WaitUntilChangeTimesPassed(sandbox_.Path("DownloadCfg.ini"));
+    const unsigned long parsed = platform::testing::ProfileFilesParsed();
+    char buffer[260];
+    for (int n = 1; n <= kSections + 1; ++n) {
+        const std::string section = "Download#" + std::to_string(n);
+        const DWORD probed = GetPrivateProfileSectionA(section.c_str(), buffer, 260, path.c_str());
+        if (n > kSections) {
+            EXPECT_EQ(probed, 0u);
+            break;
+        }
+        ASSERT_GT(probed, 0u) << section;
+        for (const auto& [key, prefix] :
+             {std::pair{"ProductName", "P"}, std::pair{"MD5", "m"}, std::pair{"URL", "u"}}) {
+            GetPrivateProfileStringA(section.c_str(), key, "", buffer, 260, path.c_str());
+            ASSERT_EQ(std::string(buffer), prefix + std::to_string(n)) << section;
+        }
+    }
+    EXPECT_EQ(platform::testing::ProfileFilesParsed() - parsed, 1u);
+}
+
+// A named pipe in the file's place reads as no file, at once: a reader waiting for the pipe's
+// other end would hold the window for ever.
+TEST_F(ProfileTest, ANamedPipeReadsAsNoFileWithoutWaiting) {
+    const std::string native = sandbox_.Path("DownloadCfg.ini");
+    ASSERT_TRUE(fixtures::MakeNamedPipe(native));
+    const std::string path = fixtures::Sandbox::Win(native);
+    char buffer[260];
+    EXPECT_TRUE(fixtures::ReturnsWithoutWaitingOn(native, [&] {
+        EXPECT_EQ(GetPrivateProfileSectionA("s", buffer, sizeof buffer, path.c_str()), 0u);
+        EXPECT_EQ(GetPrivateProfileStringA("s", "k", "d", buffer, sizeof buffer, path.c_str()), 1u);
+        EXPECT_STREQ(buffer, "d");
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    }));
 }
 
 TEST_F(ProfileTest, AFolderOrAnOverlongNameReadsAsNoFile) {

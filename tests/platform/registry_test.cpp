@@ -1,16 +1,19 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
@@ -563,16 +566,123 @@ TEST_F(RegistryTest, ValuesOutliveTheConnectionAndItsHandles) {
     EXPECT_TRUE(platform::RegistryStoreIntact());
 }
 
-TEST_F(RegistryTest, ADamagedDatabaseFailsCallsAndIsLeftAsItWas) {
+// What lies in the database's place, as a test compares it before and after: its kind, and
+// its bytes, a link's target or a folder's entry.
+std::string Describe(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0)
+        return "nothing";
+    if (S_ISLNK(st.st_mode)) {
+        char target[PATH_MAX] = {0};
+        return "link to " + std::string(target, readlink(path.c_str(), target, sizeof target));
+    }
+    if (S_ISDIR(st.st_mode))
+        return "folder holding " + fixtures::Sandbox::ReadFile(path + "/inside");
+    if (S_ISFIFO(st.st_mode))
+        return "named pipe";
+    const std::string bytes = fixtures::Sandbox::ReadFile(path);
+    return "file of " + std::to_string(bytes.size()) + " bytes, hash " +
+           std::to_string(std::hash<std::string>()(bytes));
+}
+
+// The names in `folder` that begin with `prefix`.
+std::vector<std::string> NamesStartingWith(const std::string& folder, const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) == 0)
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A database that cannot be used is moved aside, untouched and never followed, with its journal,
+// and a new one takes its place, so that values are kept again from then on. A sound database
+// stays where it is.
+TEST_F(RegistryTest, ADamagedDatabaseIsMovedAsideAndANewOneKeepsTheValues) {
     const std::string path = platform::RegistryDatabasePath();
-    const std::string garbage(8192, 'G');
-    sandbox_.WriteFile(path, garbage);
-    HKEY key = nullptr;
-    EXPECT_NE(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProgress, 0, nullptr, 0,
-                                             kCreateRights, nullptr, &key, nullptr));
-    EXPECT_EQ(nullptr, key);
-    EXPECT_NE(ERROR_SUCCESS, Open(kProgress, &key));
-    EXPECT_EQ(garbage, fixtures::Sandbox::ReadFile(path));
+    const std::string folder = path.substr(0, path.rfind('/'));
+    const std::string victim = sandbox_.Path("victim");
+    // A database of many pages, cut in its middle: it opens, and fails where a read reaches
+    // the cut.
+    std::string cut;
+    {
+        HKEY key = Create(kProgress);
+        for (int i = 0; i < 40; ++i) {
+            const std::string name = "v" + std::to_string(i);
+            ASSERT_EQ(ERROR_SUCCESS, SetText(key, name.c_str(), std::string(2000, 'x')));
+        }
+        platform::CloseRegistryStore();
+        const std::string whole = fixtures::Sandbox::ReadFile(path);
+        ASSERT_GT(whole.size(), 40000u);
+        cut = whole.substr(0, whole.size() / 2);
+    }
+    struct Case {
+        const char* what;
+        std::function<void()> place;
+        bool damaged;
+    };
+    const std::vector<Case> cases = {
+        {"overwritten with garbage", [&] { sandbox_.WriteFile(path, std::string(8192, 'G')); },
+         true},
+        {"garbage with a journal beside it",
+         [&] {
+             sandbox_.WriteFile(path, std::string(8192, 'G'));
+             sandbox_.WriteFile(path + "-wal", std::string(5000, 'W'));
+         },
+         true},
+        {"cut short", [&] { sandbox_.WriteFile(path, cut); }, true},
+        {"a folder in its place",
+         [&] {
+             ASSERT_EQ(0, mkdir(path.c_str(), 0700));
+             sandbox_.WriteFile(path + "/inside", "kept");
+         },
+         true},
+        {"a link in its place", [&] { ASSERT_EQ(0, symlink(victim.c_str(), path.c_str())); }, true},
+        {"a named pipe in its place", [&] { ASSERT_EQ(0, mkfifo(path.c_str(), 0600)); }, true},
+        {"a sound database", [&] { Create(kBase); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform::CloseRegistryStore();
+        std::filesystem::remove_all(folder);
+        ASSERT_TRUE(platform::MakeFolders(folder, 0700));
+        sandbox_.WriteFile(victim, "precious");
+        c.place();
+        platform::CloseRegistryStore();
+        const std::string before = Describe(path);
+        const std::string journal = Describe(path + "-wal");
+
+        testing::internal::CaptureStderr();
+        HKEY key = Create(kProgress);
+        const LONG set = SetNumber(key, "SplitNumber", 5);
+        const std::string said = testing::internal::GetCapturedStderr();
+        ASSERT_EQ(ERROR_SUCCESS, set);
+        platform::CloseRegistryStore();  // as at the end of a run
+        DWORD value = 0;
+        ASSERT_EQ(ERROR_SUCCESS, ReadNumber(key, "SplitNumber", &value)) << "kept for a new run";
+        EXPECT_EQ(5u, value);
+        EXPECT_TRUE(platform::RegistryStoreIntact());
+
+        const std::vector<std::string> aside =
+            NamesStartingWith(folder, "registry.sqlite3.damaged-");
+        if (!c.damaged) {
+            EXPECT_TRUE(aside.empty());
+            EXPECT_EQ("", said);
+            continue;
+        }
+        ASSERT_FALSE(aside.empty());
+        const std::string moved = folder + "/" + aside[0];
+        EXPECT_EQ(before, Describe(moved)) << "moved as it was";
+        if (journal != "nothing") {
+            EXPECT_EQ(journal, Describe(moved + "-wal")) << "its journal with it";
+        }
+        EXPECT_EQ("precious", fixtures::Sandbox::ReadFile(victim))
+            << "the file behind a link is untouched";
+        EXPECT_NE(std::string::npos, said.find(path)) << said;
+        EXPECT_NE(std::string::npos, said.find(moved)) << said;
+    }
 }
 
 // A writer killed in the middle of a burst loses nothing it had been told was stored.

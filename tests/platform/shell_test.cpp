@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fixtures/named_pipe.h"
 #include "fixtures/sandbox.h"
 #include "platform/kernel_object.h"
 #include "platform/lasterror.h"
@@ -278,6 +279,8 @@ TEST_F(DesktopHelpersTest, OpenerGetsTheLinkAndRunAsGoesThroughThePrompt) {
 }
 
 TEST_F(DesktopHelpersTest, WithoutTheHelpersNothingStarts) {
+    // Only a folder without them is searched: a desktop machine has them in /usr/bin.
+    setenv("PATH", bin_.c_str(), 1);
     const std::string program = MakeFile("setup.run", 0755);
     SetLastError(0);
     EXPECT_EQ(Code(ShellExecuteA(nullptr, "open", "https://example.org/", nullptr, nullptr, 1)),
@@ -329,6 +332,14 @@ TEST_F(ShellTest, DesktopFolderFromTheUserDirectories) {
         EXPECT_STREQ(desktop, path);
     }
     EXPECT_FALSE(Sandbox::Exists(home + "/Schreibtisch")) << "made without being asked";
+
+    // A named pipe of the file's name is no file, and is not waited on.
+    ASSERT_TRUE(fixtures::MakeNamedPipe(file));
+    EXPECT_TRUE(fixtures::ReturnsWithoutWaitingOn(file, [&] {
+        char path[MAX_PATH];
+        ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, path, CSIDL_DESKTOPDIRECTORY, FALSE));
+        EXPECT_EQ(std::string(path), Sandbox::Win(home + "/Desktop"));
+    }));
 }
 
 TEST_F(ShellTest, DesktopFolderIsMadeOnlyWhenAsked) {
