@@ -29,6 +29,9 @@ std::atomic<int> g_screenWidth{1024};
 std::atomic<int> g_screenHeight{768};
 
 class Host;
+// Orders a sync event's construction on the posting thread before its reading on the
+// user-interface thread: the queue that carries it is not seen by the race detector.
+std::atomic<unsigned> g_syncPosts{0};
 std::mutex g_hostMutex;  // the host pointer against the model's listener on other threads
 Host* g_host = nullptr;
 
@@ -40,6 +43,7 @@ struct Entry {
 class Host : public QObject {
   public:
     bool event(QEvent* e) override {
+        g_syncPosts.load(std::memory_order_acquire);
         if (e->type() != kSyncEvent)
             return QObject::event(e);
         Sync();
@@ -210,8 +214,11 @@ class Host : public QObject {
 
 void RequestSync() {
     std::lock_guard<std::mutex> lock(g_hostMutex);
-    if (g_host != nullptr)
-        QCoreApplication::postEvent(g_host, new QEvent(kSyncEvent));
+    if (g_host == nullptr)
+        return;
+    auto* event = new QEvent(kSyncEvent);
+    g_syncPosts.fetch_add(1, std::memory_order_release);
+    QCoreApplication::postEvent(g_host, event);
 }
 
 }  // namespace
