@@ -6,7 +6,6 @@
 
 #include "platform/dispatch.h"
 #include "platform/exceptions.h"
-#include "platform/message_box.h"
 #include "platform/ui_queue.h"
 
 namespace {
@@ -66,12 +65,6 @@ CWnd* AfxGetMainWnd() {
 }
 
 void AfxEnableControlContainer() {}
-
-int AfxMessageBox(LPCSTR text, UINT type, UINT) {
-    CWnd* main = AfxGetMainWnd();
-    return MessageBoxA(main != nullptr ? main->GetSafeHwnd() : nullptr, text, AfxGetAppName(),
-                       type);
-}
 
 int AfxWinMain(int argc, char** argv) {
     // Qt keeps a reference to the count for the application object's lifetime.

@@ -44,7 +44,6 @@ CWinApp* AfxGetApp();
 LPCSTR AfxGetAppName();
 CWnd* AfxGetMainWnd();
 void AfxEnableControlContainer();
-int AfxMessageBox(LPCSTR text, UINT type = MB_OK, UINT helpId = 0);
 int AfxWinMain(int argc, char** argv);
 
 namespace platform {

@@ -31,8 +31,8 @@ bool StartsWithNoCase(const std::string& s, const char* prefix) {
     return s.size() >= n && strncasecmp(s.c_str(), prefix, n) == 0;
 }
 
-// CB_FINDSTRING / LB_FINDSTRING: the first item after `start` (wrapping round; -1 searches
-// from the top) that begins with, or with `exact` equals, the text, ignoring case.
+// CB_FINDSTRING: the first item after `start` (wrapping round; -1 searches from the top) that
+// begins with, or with `exact` equals, the text, ignoring case.
 int FindItem(const WindowState& s, WPARAM start, const char* text, bool exact) {
     int count = static_cast<int>(s.items.size());
     int first = static_cast<int>(static_cast<INT_PTR>(start));
@@ -80,7 +80,6 @@ void ClearItems(WindowState& s) {
     s.itemData.clear();
     s.selected.clear();
     s.curSel = -1;
-    s.topIndex = 0;
 }
 
 bool MultipleSelection(const WindowState& s) {
@@ -147,10 +146,6 @@ bool WindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, Result
                 *r = reinterpret_cast<Result>(slot);
                 slot = reinterpret_cast<HICON>(lParam);
             });
-        case WM_GETICON:
-            return InspectWindow(hwnd, [&](const WindowState& s) {
-                *r = reinterpret_cast<Result>(wParam == ICON_BIG ? s.bigIcon : s.smallIcon);
-            });
         default:
             return false;
     }
@@ -159,7 +154,6 @@ bool WindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, Result
 bool ButtonMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM, Result* r) {
     switch (message) {
         case BM_GETCHECK:
-        case BM_GETSTATE:
             return InspectWindow(hwnd, [&](const WindowState& s) { *r = s.check; });
         case BM_SETCHECK:
             return ChangeWindow(hwnd, [&](WindowState& s) {
@@ -174,38 +168,6 @@ bool ButtonMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM, Result* r) {
                     s.check = wParam == BST_UNCHECKED ? BST_UNCHECKED : BST_CHECKED;
                 }
             });
-        case BM_SETSTYLE:
-            return ChangeWindow(hwnd, [&](WindowState& s) {
-                s.style = (s.style & ~0xFFFFu) | (static_cast<DWORD>(wParam) & 0xFFFFu);
-                s.kind = KindOf(s.windowClass, s.style);
-                *r = 0;
-            });
-        default:
-            return false;
-    }
-}
-
-bool EditMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM, Result* r) {
-    switch (message) {
-        case EM_LIMITTEXT:
-            return ChangeWindow(hwnd, [&](WindowState& s) {
-                s.textLimit = static_cast<int>(wParam);
-                *r = 0;
-            });
-        case EM_GETLIMITTEXT:
-            return InspectWindow(hwnd, [&](const WindowState& s) {
-                *r = s.textLimit == 0 ? 0x7FFFFFFE : s.textLimit;
-            });
-        case EM_SETREADONLY:
-            return ChangeWindow(hwnd, [&](WindowState& s) {
-                s.style = wParam ? (s.style | ES_READONLY) : (s.style & ~ES_READONLY);
-                *r = TRUE;
-            });
-        case EM_SETPASSWORDCHAR:
-            return ChangeWindow(hwnd, [&](WindowState& s) {
-                s.style = wParam ? (s.style | ES_PASSWORD) : (s.style & ~ES_PASSWORD);
-                *r = 0;
-            });
         default:
             return false;
     }
@@ -213,16 +175,13 @@ bool EditMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM, Result* r) {
 
 // The item messages that combo and list boxes share, by their own message numbers.
 struct ItemMessages {
-    UINT add, insert, remove, reset, count, text, textLength, find, findExact, getData, setData;
+    UINT add, count, text, textLength, getData, setData;
     LRESULT err;
 };
-const ItemMessages kComboItems{CB_ADDSTRING,    CB_INSERTSTRING, CB_DELETESTRING,
-                               CB_RESETCONTENT, CB_GETCOUNT,     CB_GETLBTEXT,
-                               CB_GETLBTEXTLEN, CB_FINDSTRING,   CB_FINDSTRINGEXACT,
-                               CB_GETITEMDATA,  CB_SETITEMDATA,  CB_ERR};
-const ItemMessages kListItems{LB_ADDSTRING,       LB_INSERTSTRING, LB_DELETESTRING, LB_RESETCONTENT,
-                              LB_GETCOUNT,        LB_GETTEXT,      LB_GETTEXTLEN,   LB_FINDSTRING,
-                              LB_FINDSTRINGEXACT, LB_GETITEMDATA,  LB_SETITEMDATA,  LB_ERR};
+const ItemMessages kComboItems{CB_ADDSTRING,   CB_GETCOUNT,    CB_GETLBTEXT, CB_GETLBTEXTLEN,
+                               CB_GETITEMDATA, CB_SETITEMDATA, CB_ERR};
+const ItemMessages kListItems{LB_ADDSTRING,   LB_GETCOUNT,    LB_GETTEXT, LB_GETTEXTLEN,
+                              LB_GETITEMDATA, LB_SETITEMDATA, LB_ERR};
 
 // `sortStyle`: the style bit (CBS_SORT, LBS_SORT) that makes adding keep the items in order.
 bool ItemMessage(const ItemMessages& m, DWORD sortStyle, HWND hwnd, UINT message, WPARAM wParam,
@@ -234,35 +193,6 @@ bool ItemMessage(const ItemMessages& m, DWORD sortStyle, HWND hwnd, UINT message
             int at = sorted ? SortedPosition(s, text) : static_cast<int>(s.items.size());
             InsertItem(s, at, text);
             *r = at;
-        });
-    }
-    if (message == m.insert) {
-        return ChangeWindow(hwnd, [&](WindowState& s) {
-            INT_PTR at = static_cast<INT_PTR>(wParam);
-            if (at == -1)
-                at = static_cast<INT_PTR>(s.items.size());
-            if (at < 0 || at > static_cast<INT_PTR>(s.items.size())) {
-                *r = m.err;
-                return;
-            }
-            InsertItem(s, static_cast<int>(at), TextOf(lParam));
-            *r = at;
-        });
-    }
-    if (message == m.remove) {
-        return ChangeWindow(hwnd, [&](WindowState& s) {
-            if (!ValidIndex(s, wParam)) {
-                *r = m.err;
-                return;
-            }
-            DeleteItem(s, static_cast<int>(wParam));
-            *r = static_cast<Result>(s.items.size());
-        });
-    }
-    if (message == m.reset) {
-        return ChangeWindow(hwnd, [&](WindowState& s) {
-            ClearItems(s);
-            *r = 0;
         });
     }
     if (message == m.count) {
@@ -285,12 +215,6 @@ bool ItemMessage(const ItemMessages& m, DWORD sortStyle, HWND hwnd, UINT message
             } else {
                 *r = m.err;
             }
-        });
-    }
-    if (message == m.find || message == m.findExact) {
-        return InspectWindow(hwnd, [&](const WindowState& s) {
-            int i = FindItem(s, wParam, TextOf(lParam), message == m.findExact);
-            *r = i < 0 ? m.err : i;
         });
     }
     if (message == m.getData) {
@@ -323,17 +247,38 @@ bool ComboMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, Result*
                 s.curSel = ValidIndex(s, wParam) ? static_cast<int>(wParam) : -1;
                 *r = s.curSel < 0 ? CB_ERR : s.curSel;
             });
-        case CB_SELECTSTRING:
+        case CB_INSERTSTRING:
             return ChangeWindow(hwnd, [&](WindowState& s) {
-                int i = FindItem(s, wParam, TextOf(lParam), false);
-                if (i >= 0)
-                    s.curSel = i;
+                INT_PTR at = static_cast<INT_PTR>(wParam);
+                if (at == -1)
+                    at = static_cast<INT_PTR>(s.items.size());
+                if (at < 0 || at > static_cast<INT_PTR>(s.items.size())) {
+                    *r = CB_ERR;
+                    return;
+                }
+                InsertItem(s, static_cast<int>(at), TextOf(lParam));
+                *r = at;
+            });
+        case CB_DELETESTRING:
+            return ChangeWindow(hwnd, [&](WindowState& s) {
+                if (!ValidIndex(s, wParam)) {
+                    *r = CB_ERR;
+                    return;
+                }
+                DeleteItem(s, static_cast<int>(wParam));
+                *r = static_cast<Result>(s.items.size());
+            });
+        case CB_RESETCONTENT:
+            return ChangeWindow(hwnd, [&](WindowState& s) {
+                ClearItems(s);
+                *r = 0;
+            });
+        case CB_FINDSTRING:
+        case CB_FINDSTRINGEXACT:
+            return InspectWindow(hwnd, [&](const WindowState& s) {
+                int i = FindItem(s, wParam, TextOf(lParam), message == CB_FINDSTRINGEXACT);
                 *r = i < 0 ? CB_ERR : i;
             });
-        case CB_GETDROPPEDSTATE:
-        case CB_SHOWDROPDOWN:
-            *r = 0;
-            return true;
         default:
             return false;
     }
@@ -386,24 +331,6 @@ bool ListMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, Result* 
                 *r = MultipleSelection(s) ? std::count(s.selected.begin(), s.selected.end(), 1)
                                           : LB_ERR;
             });
-        case LB_SELECTSTRING:
-            return ChangeWindow(hwnd, [&](WindowState& s) {
-                int i = MultipleSelection(s) ? -1 : FindItem(s, wParam, TextOf(lParam), false);
-                if (i >= 0)
-                    s.curSel = i;
-                *r = i < 0 ? LB_ERR : i;
-            });
-        case LB_SETTOPINDEX:
-            return ChangeWindow(hwnd, [&](WindowState& s) {
-                if (!ValidIndex(s, wParam) && !(wParam == 0 && s.items.empty())) {
-                    *r = LB_ERR;
-                    return;
-                }
-                s.topIndex = static_cast<int>(wParam);
-                *r = 0;
-            });
-        case LB_GETTOPINDEX:
-            return InspectWindow(hwnd, [&](const WindowState& s) { *r = s.topIndex; });
         default:
             return false;
     }
@@ -418,19 +345,9 @@ bool ProgressMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, Resu
             s.pos = Clamp(s.pos, std::min(low, high), std::max(low, high));
         });
     };
-    auto movePos = [&](auto next) {
-        return ChangeWindow(hwnd, [&](WindowState& s) {
-            *r = s.pos;
-            s.pos = Clamp(next(s), std::min(s.rangeLow, s.rangeHigh),
-                          std::max(s.rangeLow, s.rangeHigh));
-        });
-    };
     switch (message) {
         case PBM_SETRANGE:
             return setRange(LOWORD(lParam), HIWORD(lParam));
-        case PBM_SETRANGE32:
-            return setRange(static_cast<int>(static_cast<INT_PTR>(wParam)),
-                            static_cast<int>(lParam));
         case PBM_GETRANGE:
             return InspectWindow(hwnd, [&](const WindowState& s) {
                 if (lParam != 0) {
@@ -441,25 +358,10 @@ bool ProgressMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, Resu
                 *r = wParam ? s.rangeLow : s.rangeHigh;
             });
         case PBM_SETPOS:
-            return movePos([&](const WindowState&) { return static_cast<int>(wParam); });
-        case PBM_DELTAPOS:
-            return movePos([&](const WindowState& s) {
-                return s.pos + static_cast<int>(static_cast<INT_PTR>(wParam));
-            });
-        case PBM_STEPIT:
             return ChangeWindow(hwnd, [&](WindowState& s) {
                 *r = s.pos;
-                s.pos += s.step;
-                // Past the end the bar starts over from the beginning.
-                if (s.pos > s.rangeHigh)
-                    s.pos = s.rangeLow + (s.pos - s.rangeHigh);
-                if (s.pos > s.rangeHigh || s.pos < s.rangeLow)
-                    s.pos = s.rangeLow;
-            });
-        case PBM_SETSTEP:
-            return ChangeWindow(hwnd, [&](WindowState& s) {
-                *r = s.step;
-                s.step = static_cast<int>(static_cast<INT_PTR>(wParam));
+                s.pos = Clamp(static_cast<int>(wParam), std::min(s.rangeLow, s.rangeHigh),
+                              std::max(s.rangeLow, s.rangeHigh));
             });
         case PBM_GETPOS:
             return InspectWindow(hwnd, [&](const WindowState& s) { *r = s.pos; });
@@ -491,8 +393,6 @@ bool HandleStateMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, L
     if (!handled) {
         if (IsButtonKind(kind)) {
             handled = ButtonMessage(hwnd, message, wParam, lParam, &r);
-        } else if (kind == WindowKind::Edit) {
-            handled = EditMessage(hwnd, message, wParam, lParam, &r);
         } else if (kind == WindowKind::ComboBox) {
             handled = ComboMessage(hwnd, message, wParam, lParam, &r);
         } else if (kind == WindowKind::ListBox) {

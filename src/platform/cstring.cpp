@@ -12,15 +12,9 @@
 CString::CString(const char* text) : data_(text ? text : "") {}
 CString::CString(const char* text, int length)
     : data_(text && length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string()) {}
-CString::CString(char ch, int repeat) : data_(repeat > 0 ? static_cast<size_t>(repeat) : 0, ch) {}
 
 CString& CString::operator=(const char* text) {
     data_ = text ? text : "";
-    return *this;
-}
-
-CString& CString::operator=(char ch) {
-    data_.assign(1, ch);
     return *this;
 }
 
@@ -48,10 +42,6 @@ CString& CString::operator+=(const char* text) {
 CString& CString::operator+=(char ch) {
     data_ += ch;
     return *this;
-}
-void CString::Append(const char* text, int length) {
-    if (text && length > 0)
-        data_.append(text, static_cast<size_t>(length));
 }
 
 int CString::Compare(const char* other) const {
@@ -145,12 +135,6 @@ CString& CString::MakeLower() {
     return *this;
 }
 
-CString& CString::MakeUpper() {
-    for (char& c : data_)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return *this;
-}
-
 namespace {
 bool IsBlank(char c) {
     return std::isspace(static_cast<unsigned char>(c)) != 0;
@@ -224,11 +208,6 @@ char* CString::GetBuffer(int minLength) {
     return &data_[0];
 }
 
-char* CString::GetBufferSetLength(int length) {
-    data_.resize(static_cast<size_t>(std::max(length, 0)), '\0');
-    return &data_[0];
-}
-
 void CString::ReleaseBuffer(int newLength) {
     if (newLength < 0) {
         data_.resize(std::strlen(data_.c_str()));
@@ -258,7 +237,7 @@ CString operator+(const CString& a, char b) {
     return r;
 }
 CString operator+(char a, const CString& b) {
-    CString r(a);
+    CString r(&a, 1);
     r += b;
     return r;
 }
@@ -292,12 +271,6 @@ void CStringArray::CheckIndex(INT_PTR index) const {
         AfxThrowInvalidArgException();
 }
 
-void CStringArray::SetSize(INT_PTR newSize) {
-    if (newSize < 0)
-        AfxThrowInvalidArgException();
-    items_.resize(static_cast<size_t>(newSize));
-}
-
 const CString& CStringArray::GetAt(INT_PTR index) const {
     CheckIndex(index);
     return items_[static_cast<size_t>(index)];
@@ -315,16 +288,4 @@ void CStringArray::SetAt(INT_PTR index, const char* text) {
 INT_PTR CStringArray::Add(const CString& text) {
     items_.push_back(text);
     return GetSize() - 1;
-}
-
-void CStringArray::InsertAt(INT_PTR index, const CString& text) {
-    if (index < 0 || index > GetSize())
-        AfxThrowInvalidArgException();
-    items_.insert(items_.begin() + index, text);
-}
-
-void CStringArray::RemoveAt(INT_PTR index, INT_PTR count) {
-    if (count < 0 || index < 0 || index + count > GetSize())
-        AfxThrowInvalidArgException();
-    items_.erase(items_.begin() + index, items_.begin() + index + count);
 }

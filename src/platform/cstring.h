@@ -14,13 +14,11 @@ class CString {
     CString() = default;
     CString(const char* text);  // NOLINT: implicit, as the class library's
     CString(const char* text, int length);
-    CString(char ch, int repeat = 1);
     CString(const CString&) = default;
     CString(CString&&) noexcept = default;
     CString& operator=(const CString&) = default;
     CString& operator=(CString&&) noexcept = default;
     CString& operator=(const char* text);
-    CString& operator=(char ch);
 
     int GetLength() const { return static_cast<int>(data_.size()); }
     bool IsEmpty() const { return data_.empty(); }
@@ -34,7 +32,6 @@ class CString {
     CString& operator+=(const CString& other);
     CString& operator+=(const char* text);
     CString& operator+=(char ch);
-    void Append(const char* text, int length);
 
     int Compare(const char* other) const;
     int CompareNoCase(const char* other) const;
@@ -54,7 +51,6 @@ class CString {
     int Find(const char* sub, int start = 0) const;
     int ReverseFind(char ch) const;
     CString& MakeLower();
-    CString& MakeUpper();
     CString& Trim();
     CString& TrimLeft();
     CString& TrimRight();
@@ -66,7 +62,6 @@ class CString {
     // A writable buffer of at least minLength characters; ReleaseBuffer(-1) takes the text
     // up to its first zero.
     char* GetBuffer(int minLength = 0);
-    char* GetBufferSetLength(int length);
     void ReleaseBuffer(int newLength = -1);
 
     const std::string& str() const { return data_; }
@@ -93,16 +88,11 @@ bool operator>(const CString& a, const CString& b);
 class CStringArray {
   public:
     INT_PTR GetSize() const { return static_cast<INT_PTR>(items_.size()); }
-    INT_PTR GetCount() const { return GetSize(); }
-    INT_PTR GetUpperBound() const { return GetSize() - 1; }
     bool IsEmpty() const { return items_.empty(); }
-    void SetSize(INT_PTR newSize);
     const CString& GetAt(INT_PTR index) const;
     CString& ElementAt(INT_PTR index);
     void SetAt(INT_PTR index, const char* text);
     INT_PTR Add(const CString& text);
-    void InsertAt(INT_PTR index, const CString& text);
-    void RemoveAt(INT_PTR index, INT_PTR count = 1);
     void RemoveAll() { items_.clear(); }
     const CString& operator[](INT_PTR index) const { return GetAt(index); }
     CString& operator[](INT_PTR index) { return ElementAt(index); }

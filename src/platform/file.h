@@ -99,7 +99,6 @@ class CFile {
     // its group nor others may write: no one else can have put its contents there or change
     // them. FALSE when closed.
     BOOL IsOwnedByUserAlone() const;
-    CString GetFilePath() const { return m_strFileName; }
 
   protected:
     [[noreturn]] void ThrowErrno(int err) const;

@@ -1,6 +1,6 @@
 // Drawing: device contexts, brushes, bitmaps, BitBlt, icons and bitmap files.
 //
-// A DC draws into a picture: a window DC (GetDC, CPaintDC, CClientDC, the DC that WM_ERASEBKGND
+// A DC draws into a picture: a window DC (GetDC, CPaintDC, the DC that WM_ERASEBKGND
 // and WM_CTLCOLOR handlers get) into the window's backing image, clipped to its client area;
 // a memory DC (CreateCompatibleDC) into the bitmap selected into it. Window DCs draw on the
 // user-interface thread only, like the backing images they draw into: from another thread, while
@@ -118,7 +118,6 @@ typedef struct tagPAINTSTRUCT {
 // GetDC(NULL) gives a DC of the screen that draws nothing; it serves CreateCompatibleDC and
 // CreateCompatibleBitmap. ReleaseDC returns 1 when the DC was released.
 HDC GetDC(HWND hwnd);
-HDC GetWindowDC(HWND hwnd);
 int ReleaseDC(HWND hwnd, HDC dc);
 // A memory DC, with a stock bitmap that holds no pixels selected until a bitmap is.
 HDC CreateCompatibleDC(HDC dc);
@@ -187,7 +186,6 @@ class CBrush : public CGdiObject {
     CBrush() = default;
     explicit CBrush(COLORREF color) { CreateSolidBrush(color); }
     BOOL CreateSolidBrush(COLORREF color);
-    BOOL CreateSysColorBrush(int index);
     int GetLogBrush(LOGBRUSH* logBrush) const;
     operator HBRUSH() const { return static_cast<HBRUSH>(m_hObject); }  // NOLINT: by design
     // A CBrush for a handle that no CBrush owns; it lives until the process ends and never
@@ -200,7 +198,6 @@ class CBitmap : public CGdiObject {
     BOOL CreateCompatibleBitmap(CDC* dc, int w, int h);
     BOOL CreateBitmap(int w, int h, UINT planes, UINT bitsPerPixel, const void* bits);
     int GetBitmap(BITMAP* bitmap) const;
-    operator HBITMAP() const { return static_cast<HBITMAP>(m_hObject); }  // NOLINT: by design
     static CBitmap* FromHandle(HBITMAP bitmap);
 };
 
@@ -215,38 +212,26 @@ class CDC {
     HDC m_hDC = nullptr;
 
     HDC GetSafeHdc() const { return m_hDC; }
-    operator HDC() const { return m_hDC; }  // NOLINT: implicit, as the class library's
     // The attached CDC, or else one that lives as long as the DC; null for a bad DC.
     static CDC* FromHandle(HDC dc);
     BOOL Attach(HDC dc);
     HDC Detach();
     BOOL CreateCompatibleDC(CDC* dc);
-    BOOL DeleteDC();
-    CWnd* GetWindow() const;
 
     CBrush* SelectObject(CBrush* brush);
-    CFont* SelectObject(CFont* font);
     CBitmap* SelectObject(CBitmap* bitmap);
-    CGdiObject* SelectStockObject(int index);
 
     COLORREF SetTextColor(COLORREF color);
-    COLORREF GetTextColor() const;
     int SetBkMode(int mode);
-    int GetBkMode() const;
-    COLORREF SetBkColor(COLORREF color);
     COLORREF GetBkColor() const;
 
     void FillRect(LPCRECT rect, CBrush* brush);
     void FillSolidRect(LPCRECT rect, COLORREF color);
     void FillSolidRect(int x, int y, int cx, int cy, COLORREF color);
     BOOL DrawIcon(int x, int y, HICON icon);
-    BOOL DrawIcon(POINT point, HICON icon);
     BOOL BitBlt(int x, int y, int w, int h, CDC* src, int sx, int sy, DWORD rop);
     BOOL PatBlt(int x, int y, int w, int h, DWORD rop);
-    BOOL TextOut(int x, int y, LPCSTR text, int length);
-    BOOL TextOut(int x, int y, const CString& text);
     COLORREF GetPixel(int x, int y) const;
-    COLORREF SetPixel(int x, int y, COLORREF color);
 };
 
 // BeginPaint / EndPaint on a window, for a WM_PAINT handler.
@@ -255,25 +240,6 @@ class CPaintDC : public CDC {
     explicit CPaintDC(CWnd* wnd);
     ~CPaintDC() override;
     PAINTSTRUCT m_ps{};
-
-  protected:
-    HWND m_hWnd = nullptr;
-};
-
-// GetDC / ReleaseDC on a window's client area (CWindowDC: the same, having no frame here).
-class CClientDC : public CDC {
-  public:
-    explicit CClientDC(CWnd* wnd);
-    ~CClientDC() override;
-
-  protected:
-    HWND m_hWnd = nullptr;
-};
-
-class CWindowDC : public CDC {
-  public:
-    explicit CWindowDC(CWnd* wnd);
-    ~CWindowDC() override;
 
   protected:
     HWND m_hWnd = nullptr;

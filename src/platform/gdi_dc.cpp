@@ -182,10 +182,6 @@ HDC GetDC(HWND hwnd) {
     return platform::WindowDc(hwnd);
 }
 
-HDC GetWindowDC(HWND hwnd) {
-    return GetDC(hwnd);
-}
-
 int ReleaseDC(HWND, HDC dc) {
     if (platform::EndDc(dc))
         return 1;

@@ -43,7 +43,6 @@ class CGdiObject {
     CGdiObject& operator=(const CGdiObject&) = delete;
 
     HGDIOBJ GetSafeHandle() const { return m_hObject; }
-    operator HGDIOBJ() const { return GetSafeHandle(); }  // NOLINT: implicit by design
     BOOL Attach(HGDIOBJ object);
     HGDIOBJ Detach();
     BOOL DeleteObject();

@@ -240,12 +240,6 @@ BOOL CBrush::CreateSolidBrush(COLORREF color) {
     return AttachNew(this, ::CreateSolidBrush(color));
 }
 
-BOOL CBrush::CreateSysColorBrush(int index) {
-    if (index < 0 || index >= platform::kSysColourCount)
-        return FALSE;
-    return AttachNew(this, ::CreateSolidBrush(GetSysColor(index)));
-}
-
 int CBrush::GetLogBrush(LOGBRUSH* logBrush) const {
     return GetObject(static_cast<int>(sizeof(LOGBRUSH)), logBrush);
 }

@@ -279,7 +279,7 @@ class EditItem : public QLineEdit, public ViewItem {
         state_ = s;
         setEchoMode((s.style & ES_PASSWORD) ? QLineEdit::Password : QLineEdit::Normal);
         setReadOnly((s.style & ES_READONLY) != 0);
-        setMaxLength(s.textLimit > 0 ? s.textLimit : 32767);
+        setMaxLength(32767);
         DWORD align = s.style & 0x3;
         setAlignment((align == ES_CENTER  ? Qt::AlignHCenter
                       : align == ES_RIGHT ? Qt::AlignRight

@@ -136,11 +136,7 @@ bool UserTyped(HWND edit, const std::string& text) {
     if (!Reachable(edit, &s) || s.kind != WindowKind::Edit || (s.style & ES_READONLY) != 0) {
         return false;
     }
-    std::string typed = text;
-    if (s.textLimit > 0 && typed.size() > static_cast<size_t>(s.textLimit)) {
-        typed.resize(static_cast<size_t>(s.textLimit));
-    }
-    ChangeWindow(edit, [&](WindowState& c) { c.text = typed; });
+    ChangeWindow(edit, [&](WindowState& c) { c.text = text; });
     return Notify(s, EN_CHANGE);
 }
 

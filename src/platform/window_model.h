@@ -56,10 +56,8 @@ struct WindowState {
     std::vector<LPARAM> itemData;
     std::vector<char> selected;  // multiple-selection list boxes
     int curSel = -1;
-    int topIndex = 0;
-    int rangeLow = 0, rangeHigh = 100, pos = 0, step = 10;
+    int rangeLow = 0, rangeHigh = 100, pos = 0;
     COLORREF barColor = CLR_DEFAULT, bkColor = CLR_DEFAULT;
-    int textLimit = 0;
     HFONT font = nullptr;
     HICON bigIcon = nullptr, smallIcon = nullptr;
     // The client area in pixels: for a top-level window in screen coordinates, for a control

@@ -277,14 +277,6 @@ BOOL InvalidateRect(HWND hwnd, const RECT*, BOOL erase) {
     return TRUE;
 }
 
-BOOL UpdateWindow(HWND hwnd) {
-    if (!platform::IsModelWindow(hwnd))
-        return Refuse(FALSE);
-    if (platform::OnUiThread() && !platform::DispatchHeld())
-        platform::PaintNow(hwnd);
-    return TRUE;
-}
-
 int GetSystemMetrics(int index) {
     switch (index) {
         case SM_CXICON:

@@ -50,10 +50,9 @@ BOOL ScreenToClient(HWND hwnd, LPPOINT point);
 BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint);
 
 // Painting: the window is painted (WM_ERASEBKGND when asked, then WM_PAINT) on the
-// user-interface thread, at once with RDW_UPDATENOW / UpdateWindow when called there.
+// user-interface thread, at once with RDW_UPDATENOW when called there.
 BOOL RedrawWindow(HWND hwnd, const RECT* updateRect, HRGN updateRegion, UINT flags);
 BOOL InvalidateRect(HWND hwnd, const RECT* rect, BOOL erase);
-BOOL UpdateWindow(HWND hwnd);
 
 int GetSystemMetrics(int index);
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);

@@ -8,7 +8,6 @@
 #include "platform/app.h"
 #include "platform/data_exchange.h"
 #include "platform/dispatch.h"
-#include "platform/font.h"
 #include "platform/message_box.h"
 #include "platform/window_model.h"
 #include "platform/window_ops.h"
@@ -42,16 +41,16 @@ Wrappers& wrappers() {
     return *w;
 }
 
-// Moves `rect` by the window's client origin on the screen: `sign` 1 to the screen, -1 back.
-void MoveByClientOrigin(HWND hwnd, LPRECT rect, int sign) {
+// Moves `rect` by the window's client origin on the screen.
+void MoveToScreen(HWND hwnd, LPRECT rect) {
     if (rect == nullptr)
         return;
     POINT origin{0, 0};
     ::ClientToScreen(hwnd, &origin);
-    rect->left += sign * origin.x;
-    rect->right += sign * origin.x;
-    rect->top += sign * origin.y;
-    rect->bottom += sign * origin.y;
+    rect->left += origin.x;
+    rect->right += origin.x;
+    rect->top += origin.y;
+    rect->bottom += origin.y;
 }
 
 }  // namespace
@@ -90,10 +89,6 @@ CWnd* CWnd::FromHandle(HWND hwnd) {
     return slot.get();
 }
 
-CWnd* CWnd::FromHandlePermanent(HWND hwnd) {
-    return platform::AttachedWnd(hwnd);
-}
-
 BOOL CWnd::Attach(HWND hwnd) {
     wrappers();  // detaching on destruction needs the listener
     if (m_hWnd != nullptr || !platform::IsModelWindow(hwnd))
@@ -117,28 +112,15 @@ BOOL CWnd::SubclassWindow(HWND hwnd) {
     return Attach(hwnd);
 }
 
-BOOL CWnd::SubclassDlgItem(UINT id, CWnd* parent) {
-    if (parent == nullptr)
-        return FALSE;
-    HWND control = ::GetDlgItem(parent->m_hWnd, static_cast<int>(id));
-    return control != nullptr && SubclassWindow(control);
-}
-
 CWnd* CWnd::GetDlgItem(int id) const {
     return FromHandle(::GetDlgItem(m_hWnd, id));
 }
 int CWnd::GetDlgCtrlID() const {
     return ::GetDlgCtrlID(m_hWnd);
 }
-CWnd* CWnd::GetParent() const {
-    return FromHandle(::GetParent(m_hWnd));
-}
 
 void CWnd::SetWindowText(LPCSTR text) {
     ::SetWindowTextA(m_hWnd, text);
-}
-int CWnd::GetWindowText(LPSTR buffer, int maxCount) const {
-    return ::GetWindowTextA(m_hWnd, buffer, maxCount);
 }
 void CWnd::GetWindowText(CString& text) const {
     int length = ::GetWindowTextLengthA(m_hWnd);
@@ -146,14 +128,8 @@ void CWnd::GetWindowText(CString& text) const {
     ::GetWindowTextA(m_hWnd, buffer, length + 1);
     text.ReleaseBuffer();
 }
-int CWnd::GetWindowTextLength() const {
-    return ::GetWindowTextLengthA(m_hWnd);
-}
 void CWnd::SetDlgItemText(int id, LPCSTR text) {
     ::SetDlgItemTextA(m_hWnd, id, text);
-}
-int CWnd::GetDlgItemText(int id, LPSTR buffer, int maxCount) const {
-    return static_cast<int>(::GetDlgItemTextA(m_hWnd, id, buffer, maxCount));
 }
 int CWnd::GetDlgItemText(int id, CString& text) const {
     text.Empty();
@@ -203,30 +179,8 @@ int CWnd::MessageBox(LPCSTR text, LPCSTR caption, UINT type) {
     return ::MessageBoxA(m_hWnd, text, caption != nullptr ? caption : AfxGetAppName(), type);
 }
 
-HICON CWnd::SetIcon(HICON icon, BOOL bigIcon) {
-    return reinterpret_cast<HICON>(
-        SendMessage(WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon)));
-}
-HICON CWnd::GetIcon(BOOL bigIcon) const {
-    return reinterpret_cast<HICON>(
-        ::SendMessageA(m_hWnd, WM_GETICON, bigIcon ? ICON_BIG : ICON_SMALL, 0));
-}
-CFont* CWnd::GetFont() const {
-    return CFont::FromHandle(reinterpret_cast<HFONT>(::SendMessageA(m_hWnd, WM_GETFONT, 0, 0)));
-}
-void CWnd::SetFont(CFont* font, BOOL redraw) {
-    SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(font == nullptr ? nullptr : font->m_hObject),
-                redraw);
-}
-
-void CWnd::Invalidate(BOOL erase) {
-    ::InvalidateRect(m_hWnd, nullptr, erase);
-}
 void CWnd::InvalidateRect(LPCRECT rect, BOOL erase) {
     ::InvalidateRect(m_hWnd, rect, erase);
-}
-void CWnd::UpdateWindow() {
-    ::UpdateWindow(m_hWnd);
 }
 BOOL CWnd::RedrawWindow(LPCRECT updateRect, CRgn*, UINT flags) {
     return ::RedrawWindow(m_hWnd, updateRect, nullptr, flags);
@@ -242,13 +196,7 @@ void CWnd::ClientToScreen(LPPOINT point) const {
     ::ClientToScreen(m_hWnd, point);
 }
 void CWnd::ClientToScreen(LPRECT rect) const {
-    MoveByClientOrigin(m_hWnd, rect, 1);
-}
-void CWnd::ScreenToClient(LPPOINT point) const {
-    ::ScreenToClient(m_hWnd, point);
-}
-void CWnd::ScreenToClient(LPRECT rect) const {
-    MoveByClientOrigin(m_hWnd, rect, -1);
+    MoveToScreen(m_hWnd, rect);
 }
 void CWnd::MoveWindow(int x, int y, int width, int height, BOOL repaint) {
     ::MoveWindow(m_hWnd, x, y, width, height, repaint);
@@ -316,27 +264,12 @@ BOOL CWnd::OnCommand(WPARAM wParam, LPARAM) {
 void CWnd::OnPaint() {
     Default();
 }
-HCURSOR CWnd::OnQueryDragIcon() {
-    return reinterpret_cast<HCURSOR>(Default());
-}
-void CWnd::OnClose() {
-    Default();
-}
-void CWnd::OnDestroy() {
-    Default();
-}
 HBRUSH CWnd::OnCtlColor(CDC*, CWnd*, UINT) {
     return reinterpret_cast<HBRUSH>(Default());
 }
 LRESULT CWnd::OnNcHitTest(CPoint) {
     return Default();
 }
-BOOL CWnd::OnEraseBkgnd(CDC*) {
-    return static_cast<BOOL>(Default());
-}
 void CWnd::OnTimer(UINT_PTR) {
-    Default();
-}
-void CWnd::OnMove(int, int) {
     Default();
 }

@@ -20,7 +20,6 @@
 #include "platform/messages.h"
 #include "platform/window_ops.h"
 
-class CFont;
 class CRgn;
 class CDataExchange;
 
@@ -34,25 +33,17 @@ class CWnd : public CCmdTarget {
     HWND m_hWnd = nullptr;
 
     HWND GetSafeHwnd() const { return m_hWnd; }
-    operator HWND() const { return m_hWnd; }  // NOLINT: implicit, as the class library's
     static CWnd* FromHandle(HWND hwnd);
-    // The attached object only; null for a window that has none.
-    static CWnd* FromHandlePermanent(HWND hwnd);
     BOOL Attach(HWND hwnd);
     HWND Detach();
     BOOL SubclassWindow(HWND hwnd);
-    BOOL SubclassDlgItem(UINT id, CWnd* parent);
 
     CWnd* GetDlgItem(int id) const;
     int GetDlgCtrlID() const;
-    CWnd* GetParent() const;
 
     void SetWindowText(LPCSTR text);
-    int GetWindowText(LPSTR buffer, int maxCount) const;
     void GetWindowText(CString& text) const;
-    int GetWindowTextLength() const;
     void SetDlgItemText(int id, LPCSTR text);
-    int GetDlgItemText(int id, LPSTR buffer, int maxCount) const;
     int GetDlgItemText(int id, CString& text) const;
     void CheckDlgButton(int id, UINT check);
     UINT IsDlgButtonChecked(int id) const;
@@ -70,14 +61,7 @@ class CWnd : public CCmdTarget {
     // A null caption gives the application's name; an empty one stays empty.
     int MessageBox(LPCSTR text, LPCSTR caption = nullptr, UINT type = MB_OK);
 
-    HICON SetIcon(HICON icon, BOOL bigIcon);
-    HICON GetIcon(BOOL bigIcon) const;
-    CFont* GetFont() const;
-    void SetFont(CFont* font, BOOL redraw = TRUE);
-
-    void Invalidate(BOOL erase = TRUE);
     void InvalidateRect(LPCRECT rect, BOOL erase = TRUE);
-    void UpdateWindow();
     BOOL RedrawWindow(LPCRECT updateRect = nullptr, CRgn* updateRegion = nullptr,
                       UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
 
@@ -85,8 +69,6 @@ class CWnd : public CCmdTarget {
     void GetWindowRect(LPRECT rect) const;
     void ClientToScreen(LPPOINT point) const;
     void ClientToScreen(LPRECT rect) const;
-    void ScreenToClient(LPPOINT point) const;
-    void ScreenToClient(LPRECT rect) const;
     void MoveWindow(int x, int y, int width, int height, BOOL repaint = TRUE);
 
     // Data exchange: FALSE when DoDataExchange failed; the failure has then been reported in a
@@ -104,14 +86,9 @@ class CWnd : public CCmdTarget {
   protected:
     // The default handlers, for handlers of derived classes to call.
     afx_msg void OnPaint();
-    afx_msg HCURSOR OnQueryDragIcon();
-    afx_msg void OnClose();
-    afx_msg void OnDestroy();
     afx_msg HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT kind);
     afx_msg LRESULT OnNcHitTest(CPoint point);
-    afx_msg BOOL OnEraseBkgnd(CDC* dc);
     afx_msg void OnTimer(UINT_PTR id);
-    afx_msg void OnMove(int x, int y);
 
     DECLARE_MESSAGE_MAP()
 };
