@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/dib.h"
 #include "platform/textconv_internal.h"
 
 namespace platform::res {
@@ -177,7 +178,7 @@ bool ReadItemClass(Reader& in, std::string& out) {
 }
 
 constexpr DWORD kDsSetFont = 0x40;
-constexpr size_t kMaxIconSide = 1024;
+constexpr int64_t kMaxIconSide = 1024;
 
 // The two template forms differ only in their fixed fields: DIALOGEX adds the version,
 // signature and help ids, orders the styles the other way round, gives the font a weight,
@@ -365,94 +366,18 @@ bool IsPngImage(const uint8_t* data, size_t size) {
 std::optional<IconImage> DecodeIconImage(const uint8_t* data, size_t size) {
     if (data == nullptr || IsPngImage(data, size))
         return std::nullopt;
-    Reader in(data, size);
-    const DWORD headerSize = in.U32();
-    const int32_t width = static_cast<int32_t>(in.U32());
-    const int32_t doubledHeight = static_cast<int32_t>(in.U32());
-    const WORD planes = in.U16();
-    const WORD bits = in.U16();
-    const DWORD compression = in.U32();
-    in.U32();  // image size, often 0
-    in.U32();  // resolution
-    in.U32();
-    const DWORD coloursUsed = in.U32();
-    if (!in.ok() || headerSize < 40 || headerSize > size)
+    DibRules rules;
+    rules.icon = true;
+    rules.sizeAllowed = [](int64_t width, int64_t height) {
+        return width > 0 && height > 0 && width <= kMaxIconSide && height <= kMaxIconSide;
+    };
+    std::optional<DibImage> dib = DecodeDib(data, size, rules);
+    if (!dib)
         return std::nullopt;
-    // An icon's bitmap is twice as high as the icon: the colour rows, then the mask rows.
-    const int32_t height = doubledHeight / 2;
-    if (width <= 0 || height <= 0 || static_cast<size_t>(width) > kMaxIconSide ||
-        static_cast<size_t>(height) > kMaxIconSide || planes != 1 || compression != 0) {
-        return std::nullopt;
-    }
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
-        return std::nullopt;
-
-    const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
-    size_t paletteSize = 0;
-    if (bits <= 8) {
-        const size_t most = size_t{1} << bits;
-        paletteSize = coloursUsed == 0 ? most : coloursUsed;
-        if (paletteSize > most)
-            return std::nullopt;
-    }
-    const size_t paletteAt = headerSize;
-    const size_t colourAt = paletteAt + paletteSize * 4;
-    const size_t colourStride = (w * bits + 31) / 32 * 4;
-    const size_t maskAt = colourAt + colourStride * h;
-    const size_t maskStride = (w + 31) / 32 * 4;
-    if (colourAt > size || maskAt > size)
-        return std::nullopt;
-    const bool hasMask = size - maskAt >= maskStride * h;
-    if (!hasMask && bits != 32)
-        return std::nullopt;
-
     IconImage image;
-    image.width = width;
-    image.height = height;
-    image.argb.resize(w * h);
-    bool anyAlpha = false;
-    for (size_t y = 0; y < h; ++y) {
-        const uint8_t* row = data + colourAt + (h - 1 - y) * colourStride;  // bottom-up
-        for (size_t x = 0; x < w; ++x) {
-            uint32_t b = 0, g = 0, r = 0, a = 0xFF;
-            if (bits == 32 || bits == 24) {
-                const uint8_t* px = row + x * (bits / 8);
-                b = px[0];
-                g = px[1];
-                r = px[2];
-                if (bits == 32) {
-                    a = px[3];
-                    anyAlpha = anyAlpha || a != 0;
-                }
-            } else {
-                const size_t bitAt = x * bits;
-                const unsigned shift = static_cast<unsigned>(8 - bits - bitAt % 8);
-                const size_t index = (row[bitAt / 8] >> shift) & ((1u << bits) - 1);
-                if (index < paletteSize) {
-                    const uint8_t* entry = data + paletteAt + index * 4;
-                    b = entry[0];
-                    g = entry[1];
-                    r = entry[2];
-                }
-            }
-            image.argb[y * w + x] = (a << 24) | (r << 16) | (g << 8) | b;
-        }
-    }
-    // The mask gives transparency where the colours carry none; a 32-bit image with any alpha
-    // is drawn by its alpha alone, and one with neither alpha nor mask is opaque.
-    if (bits == 32 && !anyAlpha && !hasMask) {
-        for (uint32_t& px : image.argb)
-            px |= 0xFF000000u;
-    } else if (hasMask && !(bits == 32 && anyAlpha)) {
-        for (size_t y = 0; y < h; ++y) {
-            const uint8_t* row = data + maskAt + (h - 1 - y) * maskStride;
-            for (size_t x = 0; x < w; ++x) {
-                uint32_t& px = image.argb[y * w + x];
-                const bool transparent = (row[x / 8] >> (7 - x % 8)) & 1;
-                px = transparent ? (px & 0x00FFFFFFu) : (px | 0xFF000000u);
-            }
-        }
-    }
+    image.width = dib->width;
+    image.height = dib->height;
+    image.argb = std::move(dib->argb);
     return image;
 }
 
