@@ -6,6 +6,7 @@
 
 #include "platform/dispatch.h"
 #include "platform/exceptions.h"
+#include "platform/qt_session.h"
 #include "platform/ui_queue.h"
 
 namespace {

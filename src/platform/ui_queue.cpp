@@ -1,7 +1,7 @@
 #include "platform/ui_queue.h"
 
-#include <QApplication>
 #include <QBasicTimer>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
 #include <QTimerEvent>
@@ -19,8 +19,6 @@
 #include "platform/drawing_hooks.h"
 #include "platform/exceptions.h"
 #include "platform/message_map.h"
-#include "platform/qt_start.h"
-#include "platform/qt_view.h"
 #include "platform/wait_pump.h"
 #include "platform/window_model.h"
 
@@ -86,7 +84,6 @@ std::atomic<bool> g_running{false};
 std::atomic<bool> g_quit{false};
 std::atomic<int> g_quitCode{0};
 std::thread::id g_uiThread;
-QApplication* g_ownedApp = nullptr;
 int g_holdDepth = 0;      // user-interface thread only
 bool g_heldBack = false;  // a round was skipped while held
 int g_roundDepth = 0;     // rounds under way on the user-interface thread, nested ones counted
@@ -297,11 +294,9 @@ void WaitPump() {
 
 }  // namespace
 
-void StartUi(int& argc, char** argv) {
+void StartQueue(void (*whileStarting)()) {
     if (g_running.load())
         return;
-    if (QCoreApplication::instance() == nullptr)
-        g_ownedApp = MakeApplication(argc, argv);
     g_uiThread = std::this_thread::get_id();
     {
         std::lock_guard<std::mutex> lock(g_uiMutex);
@@ -313,12 +308,13 @@ void StartUi(int& argc, char** argv) {
         q.accepting = true;
     }
     SetUiThreadWaitPump(g_uiThread, &WaitPump);
-    StartView();
+    if (whileStarting != nullptr)
+        whileStarting();
     g_running.store(true);
     WakeUi();
 }
 
-void StopUi() {
+void StopQueue(void (*whileStopping)()) {
     if (!g_running.load() || !OnUiThread())
         return;
     std::deque<std::shared_ptr<Request>> unanswered;
@@ -331,17 +327,16 @@ void StopUi() {
     for (auto& r : unanswered)
         r->Answer(r->fallback);
     SetUiThreadWaitPump(g_uiThread, nullptr);
-    StopView();
+    if (whileStopping != nullptr)
+        whileStopping();
     {
         std::lock_guard<std::mutex> lock(g_uiMutex);
         delete g_dispatcher;
         g_dispatcher = nullptr;
-        // A wake event still queued died with the dispatcher; a later StartUi must wake again.
+        // A wake event still queued died with the dispatcher; a later start must wake again.
         g_wakePending.store(false);
     }
     g_running.store(false);
-    delete g_ownedApp;
-    g_ownedApp = nullptr;
 }
 
 bool UiRunning() {

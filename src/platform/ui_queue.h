@@ -17,10 +17,14 @@
 
 namespace platform {
 
-// The user interface: StartUi makes the application object of Qt when there is none (with the
-// given arguments), the queue's dispatcher, the view, and installs the kernel wait pump.
-void StartUi(int& argc, char** argv);
-void StopUi();
+// The queue of the running user interface (qt_session.h starts and stops it with the view).
+// StartQueue needs Qt's application object: it makes the queue's dispatcher on the calling
+// thread, which becomes the user-interface thread, lets workers' requests in, installs the
+// kernel wait pump, runs `whileStarting`, and only then counts as running. StopQueue, on that
+// thread, answers and refuses the requests of workers, removes the pump, runs `whileStopping`,
+// and drops the dispatcher.
+void StartQueue(void (*whileStarting)());
+void StopQueue(void (*whileStopping)());
 bool UiRunning();
 bool OnUiThread();
 

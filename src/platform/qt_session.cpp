@@ -1,0 +1,31 @@
+#include "platform/qt_session.h"
+
+#include <QApplication>
+
+#include "platform/qt_start.h"
+#include "platform/qt_view.h"
+#include "platform/ui_queue.h"
+
+namespace platform {
+
+namespace {
+QApplication* g_ownedApp = nullptr;  // user-interface thread only
+}
+
+void StartUi(int& argc, char** argv) {
+    if (UiRunning())
+        return;
+    if (QCoreApplication::instance() == nullptr)
+        g_ownedApp = MakeApplication(argc, argv);
+    StartQueue(&StartView);
+}
+
+void StopUi() {
+    if (!UiRunning() || !OnUiThread())
+        return;
+    StopQueue(&StopView);
+    delete g_ownedApp;
+    g_ownedApp = nullptr;
+}
+
+}  // namespace platform
