@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
 
 #include "platform/dispatch.h"
 #include "platform/exceptions.h"
@@ -89,17 +88,6 @@ int AfxWinMain(int argc, char** argv) {
 }
 
 namespace platform {
-
-void EnsureUi() {
-    static int argc = 1;
-    static char name[] = "zelv-tests";
-    static char* argv[] = {name, nullptr};
-    if (UiRunning())
-        return;
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    StartUi(argc, argv);
-}
 
 void ForgetMainWindow(CWnd* wnd) {
     CWinApp* app = AfxGetApp();

@@ -47,9 +47,6 @@ void AfxEnableControlContainer();
 int AfxWinMain(int argc, char** argv);
 
 namespace platform {
-// Tests: starts the user interface without an application object (QT_QPA_PLATFORM defaults to
-// "offscreen" here when unset). Idempotent.
-void EnsureUi();
 // Clears m_pMainWnd when it refers to `wnd`, which is going away.
 void ForgetMainWindow(CWnd* wnd);
 }  // namespace platform

@@ -10,8 +10,8 @@ namespace {
 std::atomic<TickSource*> g_tickSource{nullptr};
 }
 
-void SetTickSource(TickSource* source) {
-    g_tickSource.store(source);
+TickSource* SetTickSource(TickSource* source) {
+    return g_tickSource.exchange(source);
 }
 
 }  // namespace platform

@@ -18,8 +18,9 @@ class TickSource {
     virtual DWORD Now() = 0;
 };
 
-// Makes GetTickCount answer from `source` (nullptr restores the real clock). The caller keeps the
-// source alive until it is replaced. Waits and Sleep keep real time whatever the source says.
-void SetTickSource(TickSource* source);
+// Makes GetTickCount answer from `source` (nullptr restores the real clock) and returns the one
+// it replaces. The caller keeps the source alive until it is replaced. Waits and Sleep keep
+// real time whatever the source says.
+TickSource* SetTickSource(TickSource* source);
 
 }  // namespace platform

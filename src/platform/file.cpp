@@ -10,17 +10,16 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/file_read_seam.h"
 #include "platform/folders.h"
 #include "platform/lasterror.h"
 #include "platform/path.h"
 
 namespace {
 
-std::atomic<platform::testing::FileReader*> g_reader{nullptr};
+std::atomic<platform::FileReader*> g_reader{nullptr};
 
 ssize_t ReadSome(int fd, void* buffer, size_t count) {
-    if (platform::testing::FileReader* reader = g_reader.load())
+    if (platform::FileReader* reader = g_reader.load())
         return static_cast<ssize_t>(reader->Read(fd, buffer, count));
     return ::read(fd, buffer, count);
 }
@@ -201,8 +200,8 @@ MessageParts MessageFor(int cause) {
 
 }  // namespace
 
-void platform::testing::InstallFileReader(FileReader* reader) {
-    g_reader.store(reader);
+platform::FileReader* platform::SetFileReader(FileReader* reader) {
+    return g_reader.exchange(reader);
 }
 
 CFileException::CFileException(int cause, LONG osError, LPCSTR fileName)

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
 
 #include "platform/cstring.h"
@@ -153,3 +154,21 @@ class CStdioFile : public CFile {
     [[noreturn]] void ThrowStreamError(int err) const;
     std::atomic<int> m_direction{kNone};
 };
+
+namespace platform {
+
+// What CFile::Read asks of the system, so that a short or failing read can be shown on an
+// ordinary file.
+class FileReader {
+  public:
+    virtual ~FileReader() = default;
+    // As the system's read of descriptor `fd`: the count read, 0 at the end of the file, or -1
+    // with errno set.
+    virtual long Read(int fd, void* buffer, size_t count) = 0;
+};
+
+// Installs `reader` for every CFile in the process (the caller keeps it alive meanwhile; null:
+// the system's read) and returns the one it replaces.
+FileReader* SetFileReader(FileReader* reader);
+
+}  // namespace platform

@@ -5,9 +5,8 @@
 #include <cstring>
 
 #include "platform/app.h"
+#include "platform/message_box.h"
 #include "platform/path.h"
-#include "platform/qt_view.h"
-#include "platform/test_seams.h"
 #include "platform/ui_queue.h"
 #include "platform/window_model.h"
 
@@ -59,6 +58,32 @@ std::string CurrentFolder() {
     return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string("/");
 }
 
+// The dialog in the view's terms: the filters parsed, the initial folder and name split.
+platform::FileDialogRequest RequestOf(const platform::SaveAsCall& call, const OPENFILENAMEA& ofn) {
+    platform::FileDialogRequest request;
+    request.owner = call.owner;
+    request.openFile = call.openFile;
+    std::string suffix = CleanDefaultExtension(call.defaultExtension);
+    request.defaultSuffix = suffix;
+    request.filters = ParseFilters(ofn.lpstrFilter, suffix);
+    request.selectedFilter = ofn.nFilterIndex > 0 ? static_cast<int>(ofn.nFilterIndex) - 1 : 0;
+    std::string native = platform::ToNativePath(call.fileName.c_str());
+    size_t slash = native.rfind('/');
+    if (slash != std::string::npos) {
+        request.initialFolder = native.substr(0, slash + 1);
+        request.initialName = native.substr(slash + 1);
+    } else {
+        request.initialFolder = ofn.lpstrInitialDir != nullptr
+                                    ? platform::ToNativePath(ofn.lpstrInitialDir)
+                                    : CurrentFolder();
+        request.initialName = native;
+    }
+    request.title = ofn.lpstrTitle != nullptr ? ofn.lpstrTitle : "";
+    request.overwritePrompt = (ofn.Flags & OFN_OVERWRITEPROMPT) != 0;
+    request.fileMustExist = (ofn.Flags & OFN_FILEMUSTEXIST) != 0;
+    return request;
+}
+
 }  // namespace
 
 CFileDialog::CFileDialog(BOOL openFileDialog, LPCSTR defaultExtension, LPCSTR fileName, DWORD flags,
@@ -92,49 +117,24 @@ INT_PTR CFileDialog::DoModal() {
         owner = AfxGetMainWnd()->GetSafeHwnd();
     owner = platform::TopLevelOf(owner);
 
-    platform::testing::SaveAsCall call;
+    platform::SaveAsCall call;
     call.owner = owner;
     call.openFile = m_bOpenFileDialog != FALSE;
     call.defaultExtension = m_ofn.lpstrDefExt != nullptr ? m_ofn.lpstrDefExt : "";
     call.fileName = m_ofn.lpstrFile != nullptr ? m_ofn.lpstrFile : "";
     call.filter = filterAsGiven_;
     call.flags = m_ofn.Flags;
+    call.dialog = RequestOf(call, m_ofn);
 
     std::string chosen;
     LRESULT result = platform::RunOnUiThread(
         [&]() -> int {
-            if (auto* responder = platform::testing::InstalledResponder()) {
-                platform::testing::SaveAsAnswer answer = responder->OnSaveAs(call);
-                chosen = answer.path;
-                return static_cast<int>(answer.result);
-            }
-            platform::FileDialogRequest request;
-            request.owner = owner;
-            request.openFile = call.openFile;
-            std::string suffix = CleanDefaultExtension(call.defaultExtension);
-            request.defaultSuffix = suffix;
-            request.filters = ParseFilters(m_ofn.lpstrFilter, suffix);
-            request.selectedFilter =
-                m_ofn.nFilterIndex > 0 ? static_cast<int>(m_ofn.nFilterIndex) - 1 : 0;
-            std::string native = platform::ToNativePath(call.fileName.c_str());
-            size_t slash = native.rfind('/');
-            if (slash != std::string::npos) {
-                request.initialFolder = native.substr(0, slash + 1);
-                request.initialName = native.substr(slash + 1);
-            } else {
-                request.initialFolder = m_ofn.lpstrInitialDir != nullptr
-                                            ? platform::ToNativePath(m_ofn.lpstrInitialDir)
-                                            : CurrentFolder();
-                request.initialName = native;
-            }
-            request.title = m_ofn.lpstrTitle != nullptr ? m_ofn.lpstrTitle : "";
-            request.overwritePrompt = (m_ofn.Flags & OFN_OVERWRITEPROMPT) != 0;
-            request.fileMustExist = (m_ofn.Flags & OFN_FILEMUSTEXIST) != 0;
-            std::string path;
-            if (!platform::ShowQtFileDialog(request, &path))
+            platform::DialogPresenter* presenter = platform::InstalledDialogPresenter();
+            if (presenter == nullptr)
                 return IDCANCEL;
-            chosen = platform::ToWindowsPath(path);
-            return IDOK;
+            platform::SaveAsAnswer answer = presenter->ShowSaveAs(call);
+            chosen = answer.path;
+            return static_cast<int>(answer.result);
         },
         IDCANCEL);
     if (result != IDOK)

@@ -4,7 +4,7 @@
 // pattern such as "*.*" names none and appends nothing). OFN_OVERWRITEPROMPT makes the dialog
 // itself ask before an existing file is chosen. GetPathName gives the Windows form. The
 // current folder of the process is never changed. The real dialog is Qt's own (not the
-// desktop's); tests answer it through the responder of test_seams.h.
+// desktop's), shown through the dialog presenter of message_box.h.
 #pragma once
 
 #include <string>

@@ -29,8 +29,8 @@ std::string ParentOf(const std::string& path) {
 }
 }  // namespace
 
-void SetFreeSpaceSource(FreeSpaceSource* source) {
-    g_freeSpaceSource.store(source);
+FreeSpaceSource* SetFreeSpaceSource(FreeSpaceSource* source) {
+    return g_freeSpaceSource.exchange(source);
 }
 
 DWORD WindowsErrorOfPath(int err, const std::string& nativePath) {

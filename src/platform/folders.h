@@ -46,9 +46,9 @@ class FreeSpaceSource {
                            DWORD* error) = 0;
 };
 
-// Makes GetDiskFreeSpaceExA answer from `source` (nullptr restores statvfs). The caller keeps the
-// source alive until it is replaced.
-void SetFreeSpaceSource(FreeSpaceSource* source);
+// Makes GetDiskFreeSpaceExA answer from `source` (nullptr restores statvfs) and returns the one
+// it replaces. The caller keeps the source alive until it is replaced.
+FreeSpaceSource* SetFreeSpaceSource(FreeSpaceSource* source);
 
 // The Windows error for a call on `nativePath` that failed with `err`: ENOENT is
 // ERROR_PATH_NOT_FOUND when a folder on the way is missing, else ERROR_FILE_NOT_FOUND.

@@ -7,16 +7,8 @@
 #include <vector>
 
 #include "platform/lasterror.h"
-#include "platform/test_seams.h"
 
 namespace {
-
-std::atomic<DWORD> g_failWith{0};
-std::atomic<int> g_callsBeforeFailing{0};
-
-bool FailsNow() {
-    return g_failWith.load() != 0 && g_callsBeforeFailing.fetch_sub(1) <= 0;
-}
 
 struct Proxy {
     std::string hostPort;  // empty: not set
@@ -117,7 +109,27 @@ std::string BypassText() {
     return text;
 }
 
+class Environment : public platform::ProxySettingSource {
+  public:
+    DWORD Read(std::string* proxy, std::string* bypass) override {
+        *proxy = ProxyText();
+        *bypass = BypassText();
+        return ERROR_SUCCESS;
+    }
+};
+
+std::atomic<platform::ProxySettingSource*> g_source{nullptr};
+
 }  // namespace
+
+platform::ProxySettingSource& platform::EnvironmentProxySetting() {
+    static Environment environment;
+    return environment;
+}
+
+platform::ProxySettingSource* platform::SetProxySettingSource(ProxySettingSource* source) {
+    return g_source.exchange(source);
+}
 
 BOOL InternetQueryOptionA(HINTERNET internet, DWORD option, LPVOID buffer, LPDWORD bufferLength) {
     if (internet != nullptr) {
@@ -132,12 +144,14 @@ BOOL InternetQueryOptionA(HINTERNET internet, DWORD option, LPVOID buffer, LPDWO
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (FailsNow()) {
-        SetLastError(g_failWith.load());
+    platform::ProxySettingSource* source = g_source.load();
+    std::string proxy, bypass;
+    const DWORD error =
+        (source != nullptr ? *source : platform::EnvironmentProxySetting()).Read(&proxy, &bypass);
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
         return FALSE;
     }
-    const std::string proxy = ProxyText();
-    const std::string bypass = BypassText();
     const size_t proxySize = proxy.empty() ? 0 : proxy.size() + 1;
     const size_t bypassSize = bypass.empty() ? 0 : bypass.size() + 1;
     const size_t needed = sizeof(INTERNET_PROXY_INFO) + proxySize + bypassSize;
@@ -164,12 +178,3 @@ BOOL InternetQueryOptionA(HINTERNET internet, DWORD option, LPVOID buffer, LPDWO
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
-
-namespace platform::testing {
-
-void FailInternetQueries(DWORD error, int callsFirst) {
-    g_callsBeforeFailing.store(callsFirst);
-    g_failWith.store(error);
-}
-
-}  // namespace platform::testing

@@ -10,6 +10,8 @@
 // no HTTP protocol. no_proxy (or NO_PROXY), a comma list, becomes the ';' list of bypasses.
 #pragma once
 
+#include <string>
+
 #include "platform/types.h"
 
 #define INTERNET_OPTION_PROXY 38
@@ -33,3 +35,23 @@ typedef struct {
 // size needed. On success *bufferLength is the size used. A NULL bufferLength is
 // ERROR_INVALID_PARAMETER.
 BOOL InternetQueryOptionA(HINTERNET internet, DWORD option, LPVOID buffer, LPDWORD bufferLength);
+
+namespace platform {
+
+// Where InternetQueryOptionA takes the setting from.
+class ProxySettingSource {
+  public:
+    virtual ~ProxySettingSource() = default;
+    // The proxy and bypass texts in the Windows form (empty: none), or the error that the query
+    // fails with.
+    virtual DWORD Read(std::string* proxy, std::string* bypass) = 0;
+};
+
+// The proxy variables of the environment, as described above.
+ProxySettingSource& EnvironmentProxySetting();
+
+// Installs `source` (the caller keeps it alive meanwhile; null: the environment's) and returns
+// the one it replaces.
+ProxySettingSource* SetProxySettingSource(ProxySettingSource* source);
+
+}  // namespace platform

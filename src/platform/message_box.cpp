@@ -2,22 +2,37 @@
 // the queue's request list, which the dispatcher serves in every loop and the kernel wait pump
 // serves while the user-interface thread waits, so a worker never stalls on a user-interface
 // thread that is waiting for it.
+#include <atomic>
 #include <string>
 
 #include "platform/lasterror.h"
 #include "platform/message_box.h"
 #include "platform/messages.h"
-#include "platform/qt_view.h"
-#include "platform/test_seams.h"
 #include "platform/ui_queue.h"
 #include "platform/window_model.h"
+
+namespace platform {
+
+namespace {
+std::atomic<DialogPresenter*> g_presenter{nullptr};
+}
+
+DialogPresenter* SetDialogPresenter(DialogPresenter* presenter) {
+    return g_presenter.exchange(presenter);
+}
+
+DialogPresenter* InstalledDialogPresenter() {
+    return g_presenter.load();
+}
+
+}  // namespace platform
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     if (owner != nullptr && !platform::IsModelWindow(owner)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    platform::testing::MessageBoxCall call;
+    platform::MessageBoxCall call;
     call.owner = owner;
     call.text = text != nullptr ? text : "";
     call.caption = caption != nullptr ? caption : "Error";
@@ -27,10 +42,8 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
         [call] {
             if (call.owner != nullptr && !platform::IsModelWindow(call.owner))
                 return 0;
-            if (auto* responder = platform::testing::InstalledResponder()) {
-                return responder->OnMessageBox(call);
-            }
-            return platform::ShowQtMessageBox(call.owner, call.text, call.caption, call.type);
+            platform::DialogPresenter* presenter = platform::InstalledDialogPresenter();
+            return presenter != nullptr ? presenter->ShowMessageBox(call) : 0;
         },
         0));
 }

@@ -14,7 +14,6 @@
 
 #include "platform/lasterror.h"
 #include "platform/path.h"
-#include "platform/profile_seam.h"
 #include "platform/regular_file.h"
 
 namespace {
@@ -148,7 +147,7 @@ struct Cached {
 
 std::mutex g_cacheLock;
 Cached g_cached;
-std::atomic<unsigned long> g_parses{0};
+std::atomic<platform::ProfileParseObserver*> g_observer{nullptr};
 
 // The file's sections, parsed again only when the file has changed; null when the file cannot
 // be read (it then reads as empty).
@@ -175,7 +174,8 @@ std::shared_ptr<const Profile> Load(LPCSTR fileName) {
     if (!read)
         return nullptr;
     auto profile = std::make_shared<const Profile>(Parse(text));
-    g_parses.fetch_add(1);
+    if (platform::ProfileParseObserver* observer = g_observer.load())
+        observer->FileParsed();
     if (Cached::Before(st.st_mtim, readStart) && Cached::Before(st.st_ctim, readStart)) {
         std::lock_guard<std::mutex> lock(g_cacheLock);
         g_cached.path = native;
@@ -263,8 +263,8 @@ std::vector<std::string> KeyNames(const Section& section) {
 
 }  // namespace
 
-unsigned long platform::testing::ProfileFilesParsed() {
-    return g_parses.load();
+platform::ProfileParseObserver* platform::SetProfileParseObserver(ProfileParseObserver* observer) {
+    return g_observer.exchange(observer);
 }
 
 DWORD GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR fileName) {

@@ -35,3 +35,20 @@ DWORD GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR
 // ERROR_FILE_NOT_FOUND when the file, section or key is missing.
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR buffer,
                                DWORD size, LPCSTR fileName);
+
+namespace platform {
+
+// Told of every parse of a profile file: a file that has not changed since it was parsed is
+// read from the parse kept, however many values are asked of it.
+class ProfileParseObserver {
+  public:
+    virtual ~ProfileParseObserver() = default;
+    // On the thread that reads, outside the reader's lock.
+    virtual void FileParsed() = 0;
+};
+
+// Installs `observer` (the caller keeps it alive meanwhile; null: none) and returns the one it
+// replaces.
+ProfileParseObserver* SetProfileParseObserver(ProfileParseObserver* observer);
+
+}  // namespace platform

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "platform/path.h"
 #include "platform/qt_view.h"
 #include "platform/qt_view_widgets.h"
 #include "platform/ui_queue.h"
@@ -54,8 +55,6 @@ QMessageBox::Icon IconOf(UINT type) {
             return QMessageBox::NoIcon;
     }
 }
-
-}  // namespace
 
 int ShowQtMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type) {
     QWidget* parent = owner != nullptr ? WidgetOf(TopLevelOf(owner)) : nullptr;
@@ -131,6 +130,26 @@ bool ShowQtFileDialog(const FileDialogRequest& request, std::string* chosenPath)
         return false;
     *chosenPath = files.first().toStdString();
     return true;
+}
+
+class QtDialogs : public DialogPresenter {
+  public:
+    int ShowMessageBox(const MessageBoxCall& call) override {
+        return ShowQtMessageBox(call.owner, call.text, call.caption, call.type);
+    }
+    SaveAsAnswer ShowSaveAs(const SaveAsCall& call) override {
+        std::string path;
+        if (!ShowQtFileDialog(call.dialog, &path))
+            return SaveAsAnswer{};
+        return SaveAsAnswer{IDOK, ToWindowsPath(path)};
+    }
+};
+
+}  // namespace
+
+DialogPresenter& QtDialogPresenter() {
+    static QtDialogs presenter;
+    return presenter;
 }
 
 }  // namespace platform

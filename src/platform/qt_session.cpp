@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "platform/message_box.h"
 #include "platform/qt_start.h"
 #include "platform/qt_view.h"
 #include "platform/ui_queue.h"
@@ -17,6 +18,9 @@ void StartUi(int& argc, char** argv) {
         return;
     if (QCoreApplication::instance() == nullptr)
         g_ownedApp = MakeApplication(argc, argv);
+    // A presenter installed before the start (a test's) stays.
+    if (InstalledDialogPresenter() == nullptr)
+        SetDialogPresenter(&QtDialogPresenter());
     StartQueue(&StartView);
 }
 
@@ -24,6 +28,8 @@ void StopUi() {
     if (!UiRunning() || !OnUiThread())
         return;
     StopQueue(&StopView);
+    if (InstalledDialogPresenter() == &QtDialogPresenter())
+        SetDialogPresenter(nullptr);
     delete g_ownedApp;
     g_ownedApp = nullptr;
 }

@@ -3,9 +3,7 @@
 // child widget per control, each painting its window's backing image under its own content.
 #pragma once
 
-#include <string>
-#include <vector>
-
+#include "platform/message_box.h"
 #include "platform/types.h"
 
 class QWidget;
@@ -25,25 +23,7 @@ SIZE PrimaryScreenSize();
 // and the line height, in pixels.
 SIZE DialogBaseUnits(HFONT font);
 
-// The real dialogs, shown on the user-interface thread.
-int ShowQtMessageBox(HWND owner, const std::string& text, const std::string& caption, UINT type);
-struct FileDialogFilter {
-    std::string nameFilter;  // Qt's form: "Name (*.a *.b)"
-    std::string suffix;      // appended to a name without extension; empty for none
-};
-struct FileDialogRequest {
-    HWND owner = nullptr;
-    bool openFile = false;
-    std::string initialFolder;  // native
-    std::string initialName;
-    std::vector<FileDialogFilter> filters;
-    int selectedFilter = 0;
-    std::string defaultSuffix;  // without filters
-    std::string title;
-    bool overwritePrompt = false;
-    bool fileMustExist = false;
-};
-// True with the chosen native path, false when the user cancelled.
-bool ShowQtFileDialog(const FileDialogRequest& request, std::string* chosenPath);
+// The real message box and file dialog, which the session installs as the dialog presenter.
+DialogPresenter& QtDialogPresenter();
 
 }  // namespace platform

@@ -10,12 +10,12 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "platform/kernel_object.h"
 #include "platform/lasterror.h"
 #include "platform/path.h"
 #include "platform/process_internal.h"
 #include "platform/regular_file.h"
 #include "platform/shell.h"
-#include "platform/test_seams.h"
 #include "platform/textconv_internal.h"
 #include "platform/xdg.h"
 
@@ -24,7 +24,7 @@ namespace {
 // Any value above 32 tells a start from a failure.
 const HINSTANCE kStarted = reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
 
-class DesktopStarter : public platform::testing::ProgramStarter {
+class DesktopStarter : public platform::ProgramStarter {
   public:
     DWORD OpenDocument(const std::string& target,
                        std::shared_ptr<platform::KernelObject>* process) override {
@@ -60,10 +60,10 @@ class DesktopStarter : public platform::testing::ProgramStarter {
 };
 
 DesktopStarter g_desktopStarter;
-std::atomic<platform::testing::ProgramStarter*> g_starter{nullptr};
+std::atomic<platform::ProgramStarter*> g_starter{nullptr};
 
-platform::testing::ProgramStarter& Starter() {
-    platform::testing::ProgramStarter* starter = g_starter.load();
+platform::ProgramStarter& Starter() {
+    platform::ProgramStarter* starter = g_starter.load();
     return starter ? *starter : g_desktopStarter;
 }
 
@@ -218,13 +218,9 @@ std::string DesktopFolder() {
 
 }  // namespace
 
-namespace platform::testing {
-
-void SetProgramStarter(ProgramStarter* starter) {
-    g_starter.store(starter);
+platform::ProgramStarter* platform::SetProgramStarter(ProgramStarter* starter) {
+    return g_starter.exchange(starter);
 }
-
-}  // namespace platform::testing
 
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
     if (info == nullptr || info->cbSize != sizeof(SHELLEXECUTEINFOW)) {

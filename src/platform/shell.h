@@ -3,6 +3,10 @@
 // form (see platform/path.h).
 #pragma once
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "platform/types.h"
 
 #ifndef ERROR_NO_ASSOCIATION
@@ -54,3 +58,27 @@ HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR verb, LPCSTR file, LPCSTR parameters, 
 // form without a trailing '\', into a buffer of MAX_PATH characters. The folder is made only
 // when `create` is set; a missing folder is still named. Other folders: FALSE.
 BOOL SHGetSpecialFolderPathA(HWND hwnd, LPSTR path, int csidl, BOOL create);
+
+namespace platform {
+
+class KernelObject;
+
+// What the shell hands to the desktop.
+class ProgramStarter {
+  public:
+    virtual ~ProgramStarter() = default;
+    // Opens a URL, or a document or folder (absolute native path), with the default handler.
+    virtual DWORD OpenDocument(const std::string& target,
+                               std::shared_ptr<KernelObject>* process) = 0;
+    // Starts `program` (absolute native path) as administrator, detached.
+    virtual DWORD StartElevated(const std::string& program,
+                                const std::vector<std::string>& arguments,
+                                const std::string& folder,
+                                std::shared_ptr<KernelObject>* process) = 0;
+};
+
+// Installs `starter` (the caller keeps it alive meanwhile; null: the desktop's own, xdg-open
+// and pkexec found in PATH) and returns the one it replaces.
+ProgramStarter* SetProgramStarter(ProgramStarter* starter);
+
+}  // namespace platform

@@ -4,36 +4,38 @@
 
 namespace {
 
-time_t SystemTime() {
-    return time(nullptr);
-}
+class SystemCalendar : public platform::CalendarSource {
+  public:
+    time_t Now() override { return time(nullptr); }
+    struct tm* LocalTime(const time_t* time, struct tm* out) override {
+        return localtime_r(time, out);
+    }
+};
 
-std::atomic<platform::CurrentTimeFunction> g_currentTime{&SystemTime};
-std::atomic<platform::LocalTimeFunction> g_localTime{&localtime_r};
+std::atomic<platform::CalendarSource*> g_calendar{nullptr};
+
+platform::CalendarSource& Calendar() {
+    // Never destroyed: threads may still log at the process's end.
+    static SystemCalendar* const system = new SystemCalendar;
+    platform::CalendarSource* source = g_calendar.load();
+    return source != nullptr ? *source : *system;
+}
 
 }  // namespace
 
-namespace platform {
-
-void SetCurrentTimeFunction(CurrentTimeFunction function) {
-    g_currentTime.store(function != nullptr ? function : &SystemTime);
+platform::CalendarSource* platform::SetCalendarSource(CalendarSource* source) {
+    return g_calendar.exchange(source);
 }
-
-void SetLocalTimeFunction(LocalTimeFunction function) {
-    g_localTime.store(function != nullptr ? function : &localtime_r);
-}
-
-}  // namespace platform
 
 CTime CTime::GetCurrentTime() {
-    return CTime(g_currentTime.load()());
+    return CTime(Calendar().Now());
 }
 
 struct tm* CTime::GetLocalTm(struct tm* out) const {
     if (out == nullptr) {
         return nullptr;
     }
-    return g_localTime.load()(&m_time, out);
+    return Calendar().LocalTime(&m_time, out);
 }
 
 namespace {

@@ -31,11 +31,17 @@ class CTime {
 
 namespace platform {
 
-// Test seams: the clock behind CTime::GetCurrentTime and the local-time conversion behind
-// CTime::GetLocalTm. Null restores the system's (time and localtime_r).
-using CurrentTimeFunction = time_t (*)();
-using LocalTimeFunction = struct tm* (*)(const time_t* time, struct tm* out);
-void SetCurrentTimeFunction(CurrentTimeFunction function);
-void SetLocalTimeFunction(LocalTimeFunction function);
+// The clock behind CTime::GetCurrentTime and the local-time conversion behind CTime::GetLocalTm.
+class CalendarSource {
+  public:
+    virtual ~CalendarSource() = default;
+    virtual time_t Now() = 0;
+    // As localtime_r: `out`, or NULL when the conversion fails.
+    virtual struct tm* LocalTime(const time_t* time, struct tm* out) = 0;
+};
+
+// Installs `source` (the caller keeps it alive meanwhile; null: the system's time and
+// localtime_r) and returns the one it replaces.
+CalendarSource* SetCalendarSource(CalendarSource* source);
 
 }  // namespace platform

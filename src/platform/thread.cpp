@@ -119,7 +119,7 @@ void ReclaimAtExit() {
     Reclaim(nullptr);
 }
 
-std::atomic<int> g_failingStarts{0};
+std::atomic<ThreadStartGate*> g_gate{nullptr};
 std::atomic<DWORD> g_nextThreadId{1};
 
 struct Start {
@@ -175,17 +175,15 @@ void* ThreadMain(void* argument) {
     return nullptr;
 }
 
-bool TakeInjectedFailure() {
-    int left = g_failingStarts.load();
-    while (left > 0 && !g_failingStarts.compare_exchange_weak(left, left - 1)) {
-    }
-    return left > 0;
+bool MayStart() {
+    ThreadStartGate* gate = g_gate.load();
+    return gate == nullptr || gate->MayStart();
 }
 
 }  // namespace
 
-void FailThreadStarts(int count) {
-    g_failingStarts.store(count);
+ThreadStartGate* SetThreadStartGate(ThreadStartGate* gate) {
+    return g_gate.exchange(gate);
 }
 
 }  // namespace platform
@@ -210,7 +208,7 @@ CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int, UINT stackSiz
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    if (platform::TakeInjectedFailure()) {
+    if (!platform::MayStart()) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }

@@ -47,6 +47,17 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 DWORD ResumeThread(HANDLE thread);
 
 namespace platform {
-// Tests: the next `count` thread starts fail as when the system has no room for a thread.
-void FailThreadStarts(int count);
+
+// Asked before AfxBeginThread starts a thread: a refused start fails as when the system has no
+// room for a thread (ERROR_NOT_ENOUGH_MEMORY).
+class ThreadStartGate {
+  public:
+    virtual ~ThreadStartGate() = default;
+    virtual bool MayStart() = 0;
+};
+
+// Installs `gate` (the caller keeps it alive meanwhile; null: every start may go ahead) and
+// returns the one it replaces.
+ThreadStartGate* SetThreadStartGate(ThreadStartGate* gate);
+
 }  // namespace platform

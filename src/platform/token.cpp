@@ -11,7 +11,6 @@
 
 #include "platform/kernel_object.h"
 #include "platform/lasterror.h"
-#include "platform/test_seams.h"
 #include "platform/token.h"
 
 namespace {
@@ -50,10 +49,10 @@ bool GroupId(const char* name, gid_t* gid) {
     }
 }
 
-class RealIdentity : public platform::testing::IdentitySource {
+class RealIdentity : public platform::IdentitySource {
   public:
-    platform::testing::ProcessIdentity Current() override {
-        platform::testing::ProcessIdentity identity;
+    platform::ProcessIdentity Current() override {
+        platform::ProcessIdentity identity;
         identity.effectiveUid = geteuid();
         for (const char* name : kAdminGroups) {
             gid_t gid = 0;
@@ -65,25 +64,25 @@ class RealIdentity : public platform::testing::IdentitySource {
 };
 
 RealIdentity g_realIdentity;
-std::atomic<platform::testing::IdentitySource*> g_identity{nullptr};
+std::atomic<platform::IdentitySource*> g_identity{nullptr};
 
-platform::testing::IdentitySource& Identity() {
-    platform::testing::IdentitySource* source = g_identity.load();
+platform::IdentitySource& Identity() {
+    platform::IdentitySource* source = g_identity.load();
     return source ? *source : g_realIdentity;
 }
 
 class TokenObject : public platform::KernelObject {
   public:
-    TokenObject(DWORD access, platform::testing::ProcessIdentity identity)
+    TokenObject(DWORD access, platform::ProcessIdentity identity)
         : access_(access), identity_(std::move(identity)) {}
     // A token is nothing to wait for.
     bool WaitFor(DWORD) override { return false; }
     DWORD access() const { return access_; }
-    const platform::testing::ProcessIdentity& identity() const { return identity_; }
+    const platform::ProcessIdentity& identity() const { return identity_; }
 
   private:
     const DWORD access_;
-    const platform::testing::ProcessIdentity identity_;
+    const platform::ProcessIdentity identity_;
 };
 
 // Writes a fixed-size answer with the Windows size protocol.
@@ -103,7 +102,7 @@ BOOL Answer(const T& value, LPVOID info, DWORD length, PDWORD returnLength) {
     return TRUE;
 }
 
-TOKEN_ELEVATION_TYPE ElevationTypeOf(const platform::testing::ProcessIdentity& identity) {
+TOKEN_ELEVATION_TYPE ElevationTypeOf(const platform::ProcessIdentity& identity) {
     if (identity.effectiveUid == 0)
         return TokenElevationTypeFull;
     for (const std::string& group : identity.groups) {
@@ -117,13 +116,9 @@ TOKEN_ELEVATION_TYPE ElevationTypeOf(const platform::testing::ProcessIdentity& i
 
 }  // namespace
 
-namespace platform::testing {
-
-void SetIdentitySource(IdentitySource* source) {
-    g_identity.store(source);
+platform::IdentitySource* platform::SetIdentitySource(IdentitySource* source) {
+    return g_identity.exchange(source);
 }
-
-}  // namespace platform::testing
 
 BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
     if (token == nullptr) {

@@ -1,6 +1,9 @@
 // The process token: OpenProcessToken and GetTokenInformation.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/types.h"
 
 typedef HANDLE* PHANDLE;
@@ -33,3 +36,23 @@ BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 // who may become administrator), default otherwise. TokenElevation: elevated for root.
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls, LPVOID info, DWORD length,
                          PDWORD returnLength);
+
+namespace platform {
+
+// Who the process runs as, for the token.
+struct ProcessIdentity {
+    unsigned effectiveUid = 0;
+    std::vector<std::string> groups;  // group names; the real source lists the admin groups held
+};
+
+class IdentitySource {
+  public:
+    virtual ~IdentitySource() = default;
+    virtual ProcessIdentity Current() = 0;
+};
+
+// Installs `source` (the caller keeps it alive meanwhile; null: the process's real identity)
+// and returns the one it replaces.
+IdentitySource* SetIdentitySource(IdentitySource* source);
+
+}  // namespace platform

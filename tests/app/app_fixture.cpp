@@ -32,7 +32,7 @@ WorkingFolder::~WorkingFolder() {
 }
 
 void DialogTest::SetUp() {
-    platform::EnsureUi();
+    platform::testing::EnsureUi();
     resources_ = LoadLibraryA("ZELVDlderRes.dll");
     ASSERT_NE(nullptr, resources_);
     AfxSetResourceHandle(resources_);

@@ -19,9 +19,9 @@
 namespace apptest {
 namespace {
 
+using platform::SaveAsAnswer;
 using platform::testing::PumpFor;
 using platform::testing::PumpUntil;
-using platform::testing::SaveAsAnswer;
 
 const char kUrlA[] = "http://127.0.0.1:9/a/setup_a.exe";
 const char kUrlB[] = "http://127.0.0.1:9/b/setup_b.exe";
@@ -365,7 +365,7 @@ TEST_F(CommandsTest, ExitWhileDownloadingPausesFirstAndCancelResumes) {
     responder_.QueueBoxAnswer(IDCANCEL);
     ASSERT_TRUE(Run([&](TestDlg& dlg) {
         StartRunning(dlg);
-        responder_.beforeBoxAnswer = [&](const platform::testing::MessageBoxCall&) {
+        responder_.beforeBoxAnswer = [&](const platform::MessageBoxCall&) {
             statusAtQuestion = dlg.m_nStatus;
             workersAtQuestion = dlg.m_nLiveWorkers.load();
         };
@@ -400,7 +400,7 @@ TEST_F(CommandsTest, CancelInTheExitQuestionGoesByTheStateAfterTheQuestion) {
             if (!running)
                 dlg.OnBnClickedAction();  // the pause
             dlg.PostMessage(WM_COMMAND, IDC_BUTTON_ACTION, 0);
-            responder_.beforeBoxAnswer = [&](const platform::testing::MessageBoxCall&) {
+            responder_.beforeBoxAnswer = [&](const platform::MessageBoxCall&) {
                 EXPECT_TRUE(PumpUntil(
                     [&] { return dlg.m_nStatus == CZELVDownloaderDlg::STATUS_DOWNLOADING; }, 20000))
                     << "the queued click resumes the download during the question";

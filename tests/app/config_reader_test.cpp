@@ -7,7 +7,7 @@
 #include "app_fixture.h"
 #include "fixtures/named_pipe.h"
 #include "platform/file.h"
-#include "platform/profile_seam.h"
+#include "platform/test_seams.h"
 
 namespace apptest {
 namespace {

@@ -100,18 +100,18 @@ class TestTicks : public platform::TickSource {
 
 // The user the process runs as while it lives (a plain user by default, so that a start never
 // asks for elevation).
-class TestIdentity : public platform::testing::IdentitySource {
+class TestIdentity : public platform::IdentitySource {
   public:
     explicit TestIdentity(unsigned uid = 1000, std::vector<std::string> groups = {}) {
         identity_.effectiveUid = uid;
         identity_.groups = std::move(groups);
-        platform::testing::SetIdentitySource(this);
+        platform::SetIdentitySource(this);
     }
-    ~TestIdentity() override { platform::testing::SetIdentitySource(nullptr); }
-    platform::testing::ProcessIdentity Current() override { return identity_; }
+    ~TestIdentity() override { platform::SetIdentitySource(nullptr); }
+    platform::ProcessIdentity Current() override { return identity_; }
 
   private:
-    platform::testing::ProcessIdentity identity_;
+    platform::ProcessIdentity identity_;
 };
 
 // A download that an earlier run left in the registry.

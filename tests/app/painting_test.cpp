@@ -178,10 +178,10 @@ RECT Shrunk(RECT r, int by) {
 }
 
 // Records what the shell would hand to the desktop's opener.
-class RecordingOpener : public platform::testing::ProgramStarter {
+class RecordingOpener : public platform::ProgramStarter {
   public:
-    RecordingOpener() { platform::testing::SetProgramStarter(this); }
-    ~RecordingOpener() override { platform::testing::SetProgramStarter(nullptr); }
+    RecordingOpener() { platform::SetProgramStarter(this); }
+    ~RecordingOpener() override { platform::SetProgramStarter(nullptr); }
     DWORD OpenDocument(const std::string& target,
                        std::shared_ptr<platform::KernelObject>*) override {
         opened.push_back(target);

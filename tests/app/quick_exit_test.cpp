@@ -29,7 +29,7 @@ constexpr DWORD kLateSave = 4321;
 TEST(QuickExitChild, EndsWhileAWorkerLives) {
     if (std::getenv(kChildVar) == nullptr)
         GTEST_SKIP() << "runs only as the child of QuickExitTest";
-    platform::EnsureUi();
+    platform::testing::EnsureUi();
     HMODULE resources = LoadLibraryA("ZELVDlderRes.dll");
     ASSERT_NE(nullptr, resources);
     AfxSetResourceHandle(resources);

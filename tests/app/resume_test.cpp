@@ -294,7 +294,7 @@ TEST_F(ResumeTest, AResumeWhoseProbeFailsOffersTheResumeAndKeepsAProxysRefusalIn
 TEST_F(ResumeTest, AWorkerThatCannotStartLeavesTheDownloadPaused) {
     ASSERT_TRUE(Run([&](TestDlg& dlg) {
         Prepare(dlg, Url(), 4, Md5Of(bytes_));
-        platform::FailThreadStarts(1);
+        platform::testing::FailThreadStarts(1);
         dlg.OnBnClickedAction();
         EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
         EXPECT_EQ(nullptr, dlg.m_hThread);

@@ -68,7 +68,7 @@ TEST_F(DialogTest, ASelectionWithoutItsUrlChangesNothing) {
 // The Save-As dialog's suggested name and the path after a product change follow the same rule
 // as the default path: a URL's name never leads out of the folder.
 TEST_F(DialogTest, BrowseAndProductChangeTakeTheSameFileNameFromTheUrl) {
-    responder_.QueueSaveAs(platform::testing::SaveAsAnswer{IDCANCEL, ""});
+    responder_.QueueSaveAs(platform::SaveAsAnswer{IDCANCEL, ""});
     ASSERT_TRUE(Run([&](TestDlg& dlg) {
         dlg.OpenLog();
         for (const char* url :

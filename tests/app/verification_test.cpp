@@ -23,12 +23,10 @@ using platform::testing::PumpFor;
 const char kUrl[] = "http://127.0.0.1:9/b/setup.exe";
 
 // Records what the shell would start as administrator.
-class RecordingStarter : public platform::testing::ProgramStarter {
+class RecordingStarter : public platform::ProgramStarter {
   public:
-    explicit RecordingStarter(DWORD answer) : answer_(answer) {
-        platform::testing::SetProgramStarter(this);
-    }
-    ~RecordingStarter() override { platform::testing::SetProgramStarter(nullptr); }
+    explicit RecordingStarter(DWORD answer) : answer_(answer) { platform::SetProgramStarter(this); }
+    ~RecordingStarter() override { platform::SetProgramStarter(nullptr); }
     DWORD OpenDocument(const std::string&, std::shared_ptr<platform::KernelObject>*) override {
         return ERROR_NO_ASSOCIATION;
     }

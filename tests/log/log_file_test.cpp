@@ -19,6 +19,7 @@
 #include "platform/folders.h"
 #include "platform/path.h"
 #include "platform/systime.h"
+#include "platform/test_seams.h"
 
 namespace {
 
@@ -35,8 +36,8 @@ class LogWithOwner : public CLogFile {
 class LogFileTest : public fixtures::SandboxTest {
   protected:
     void TearDown() override {
-        platform::SetCurrentTimeFunction(nullptr);
-        platform::SetLocalTimeFunction(nullptr);
+        platform::testing::SetCurrentTimeFunction(nullptr);
+        platform::testing::SetLocalTimeFunction(nullptr);
     }
 
   public:
@@ -175,17 +176,17 @@ struct tm* FailToConvert(const time_t*, struct tm*) {
 TEST_F(LogFileTest, StampIsTheLocalTimeOfOneClockReading) {
     struct Case {
         const char* name;
-        platform::LocalTimeFunction convert;
+        platform::testing::LocalTimeFunction convert;
         const char* stamp;
     };
     const Case cases[] = {
         {"converted", ConvertTheTestMoment, "11/14 22:13:20\t"},
         {"conversion fails", FailToConvert, "00/00 -1:-1:-1\t"},
     };
-    platform::SetCurrentTimeFunction([]() -> time_t { return 1700000000; });
+    platform::testing::SetCurrentTimeFunction([]() -> time_t { return 1700000000; });
     for (const Case& c : cases) {
         fixtures::Sandbox sandbox;
-        platform::SetLocalTimeFunction(c.convert);
+        platform::testing::SetLocalTimeFunction(c.convert);
         CLogFile log;
         CString dir;
         log.InitLogFile(nullptr, dir);

@@ -23,7 +23,6 @@
 #include "fixtures/sandbox.h"
 #include "log/log_file.h"
 #include "platform/file.h"
-#include "platform/file_read_seam.h"
 #include "platform/path.h"
 
 namespace {
@@ -118,12 +117,12 @@ TEST_F(Md5ChecksumTest, OneObjectHashesFilesInARow) {
 }
 
 // Reads of the file class that end early or fail after `limit` bytes of this test's reads.
-class LimitedReader : public platform::testing::FileReader {
+class LimitedReader : public platform::FileReader {
   public:
     LimitedReader(size_t limit, bool fail) : limit_(limit), fail_(fail) {
-        platform::testing::InstallFileReader(this);
+        platform::SetFileReader(this);
     }
-    ~LimitedReader() override { platform::testing::InstallFileReader(nullptr); }
+    ~LimitedReader() override { platform::SetFileReader(nullptr); }
 
     long Read(int fd, void* buffer, size_t count) override {
         if (given_ >= limit_) {

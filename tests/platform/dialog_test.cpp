@@ -186,7 +186,7 @@ TEST_F(DialogTest, DataExchangeBindsControlsAndFailsVisiblyForAMissingOne) {
     // The template has no control 4444. Once the set-up's failure box is up, OK (whose
     // exchange fails again, so it must not end the dialog) and then Cancel are posted.
     bool posted = false;
-    responder_.beforeBoxAnswer = [&](const platform::testing::MessageBoxCall&) {
+    responder_.beforeBoxAnswer = [&](const platform::MessageBoxCall&) {
         if (posted || dialog.m_hWnd == nullptr)
             return;
         posted = true;

@@ -6,7 +6,7 @@
 
 namespace {
 
-using platform::testing::SaveAsAnswer;
+using platform::SaveAsAnswer;
 using wintest::RecordingDialog;
 using wintest::StandardTemplate;
 

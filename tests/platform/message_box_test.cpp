@@ -10,7 +10,7 @@
 
 namespace {
 
-using platform::testing::MessageBoxCall;
+using platform::MessageBoxCall;
 using platform::testing::PumpFor;
 using platform::testing::PumpUntil;
 using wintest::RecordingDialog;

@@ -14,7 +14,7 @@
 #include "fixtures/named_pipe.h"
 #include "fixtures/sandbox.h"
 #include "platform/lasterror.h"
-#include "platform/profile_seam.h"
+#include "platform/test_seams.h"
 
 namespace {
 

@@ -35,7 +35,7 @@ class FakeProcess : public platform::KernelObject {
 };
 
 // Records what the shell would hand to the desktop.
-class RecordingStarter : public platform::testing::ProgramStarter {
+class RecordingStarter : public platform::ProgramStarter {
   public:
     struct Call {
         std::string kind;
@@ -44,8 +44,8 @@ class RecordingStarter : public platform::testing::ProgramStarter {
         std::string folder;
     };
 
-    RecordingStarter() { platform::testing::SetProgramStarter(this); }
-    ~RecordingStarter() override { platform::testing::SetProgramStarter(nullptr); }
+    RecordingStarter() { platform::SetProgramStarter(this); }
+    ~RecordingStarter() override { platform::SetProgramStarter(nullptr); }
 
     DWORD OpenDocument(const std::string& target,
                        std::shared_ptr<platform::KernelObject>* process) override {

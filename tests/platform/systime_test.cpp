@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/test_seams.h"
+
 namespace {
 
 // Local time is read under a fixed time zone so each case has one right answer.
@@ -18,8 +20,8 @@ class CTimeTest : public ::testing::Test {
         tzset();
     }
     void TearDown() override {
-        platform::SetCurrentTimeFunction(nullptr);
-        platform::SetLocalTimeFunction(nullptr);
+        platform::testing::SetCurrentTimeFunction(nullptr);
+        platform::testing::SetLocalTimeFunction(nullptr);
         if (hadTz_) {
             setenv("TZ", oldTz_.c_str(), 1);
         } else {
@@ -64,14 +66,15 @@ TEST_F(CTimeTest, CurrentTimeFollowsTheClock) {
     EXPECT_GE(now, before);
     EXPECT_LE(now, time(nullptr));
 
-    platform::SetCurrentTimeFunction([]() -> time_t { return 1700000000; });
+    platform::testing::SetCurrentTimeFunction([]() -> time_t { return 1700000000; });
     EXPECT_EQ(CTime::GetCurrentTime().GetTime(), 1700000000);
-    platform::SetCurrentTimeFunction(nullptr);
+    platform::testing::SetCurrentTimeFunction(nullptr);
     EXPECT_GE(CTime::GetCurrentTime().GetTime(), before);
 }
 
 TEST_F(CTimeTest, FailedConversionAnswersNullAndOutOfRangeFields) {
-    platform::SetLocalTimeFunction([](const time_t*, struct tm*) -> struct tm* { return nullptr; });
+    platform::testing::SetLocalTimeFunction(
+        [](const time_t*, struct tm*) -> struct tm* { return nullptr; });
     const CTime t(1700000000);
     struct tm local;
     EXPECT_EQ(t.GetLocalTm(&local), nullptr);
@@ -83,7 +86,7 @@ TEST_F(CTimeTest, FailedConversionAnswersNullAndOutOfRangeFields) {
     EXPECT_EQ(t.GetSecond(), -1);
     EXPECT_EQ(t.GetLocalTm(nullptr), nullptr);
 
-    platform::SetLocalTimeFunction(nullptr);
+    platform::testing::SetLocalTimeFunction(nullptr);
     EXPECT_EQ(t.GetMonth(), 11);
 }
 

@@ -13,6 +13,7 @@
 #include "platform/kernel_object.h"
 #include "platform/lasterror.h"
 #include "platform/sync.h"
+#include "platform/test_seams.h"
 
 namespace {
 
@@ -164,7 +165,7 @@ TEST(Thread, CallsOnHandlesThatAreNotThreads) {
 }
 
 TEST(Thread, FailedStartReturnsNullAndLeavesNoHandle) {
-    platform::FailThreadStarts(2);
+    platform::testing::FailThreadStarts(2);
     // The first failing start also reclaims what earlier tests left; the second shows the leak.
     EXPECT_EQ(AfxBeginThread(ReturnsParameter, nullptr), nullptr);
     const size_t before = platform::OpenHandleCount();

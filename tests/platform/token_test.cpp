@@ -14,17 +14,16 @@ namespace {
 
 const HANDLE kOwnProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 
-class FakeIdentity : public platform::testing::IdentitySource {
+class FakeIdentity : public platform::IdentitySource {
   public:
-    explicit FakeIdentity(platform::testing::ProcessIdentity identity)
-        : identity_(std::move(identity)) {
-        platform::testing::SetIdentitySource(this);
+    explicit FakeIdentity(platform::ProcessIdentity identity) : identity_(std::move(identity)) {
+        platform::SetIdentitySource(this);
     }
-    ~FakeIdentity() override { platform::testing::SetIdentitySource(nullptr); }
-    platform::testing::ProcessIdentity Current() override { return identity_; }
+    ~FakeIdentity() override { platform::SetIdentitySource(nullptr); }
+    platform::ProcessIdentity Current() override { return identity_; }
 
   private:
-    platform::testing::ProcessIdentity identity_;
+    platform::ProcessIdentity identity_;
 };
 
 struct Query {

@@ -21,7 +21,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using platform::testing::MessageBoxCall;
+using platform::MessageBoxCall;
 using platform::testing::PumpFor;
 using platform::testing::PumpUntil;
 using platform::testing::RepeatOnQtTimer;

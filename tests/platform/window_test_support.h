@@ -173,7 +173,7 @@ END_MESSAGE_MAP()
 class WindowTest : public fixtures::SandboxTest {
   protected:
     void SetUp() override {
-        platform::EnsureUi();
+        platform::testing::EnsureUi();
         windowsBefore_ = platform::testing::WindowCount();
     }
     void TearDown() override {

@@ -1,5 +1,5 @@
-// The test seams that act on the view's widgets: the user's input as Qt events or signals of
-// the real widgets, what the view shows, screenshots, and the real boxes that are open.
+#include "platform/view_driver.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -14,11 +14,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTimer>
 
 #include "platform/qt_view.h"
 #include "platform/qt_view_widgets.h"
-#include "platform/test_seams.h"
 #include "platform/window_model.h"
 
 namespace platform::testing {
@@ -266,17 +264,6 @@ bool AnswerShownMessageBox(int answer) {
         return false;
     button->click();
     return true;
-}
-
-void RepeatOnQtTimer(int periodMs, std::function<bool()> step) {
-    auto* timer = new QTimer(QCoreApplication::instance());
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, step = std::move(step)] {
-        if (!step())
-            return;
-        timer->stop();
-        timer->deleteLater();
-    });
-    timer->start(periodMs);
 }
 
 bool AnswerShownFileDialog(const char* nativePath) {
