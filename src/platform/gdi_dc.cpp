@@ -1,11 +1,11 @@
 // The table of device contexts: window, memory and screen DCs, what is selected into them, the
-// CDC objects of their handles, and the drawing code's side of drawing_hooks.h.
+// CDC objects of their handles, and the drawing code's port for the window layer.
 #include <memory>
 #include <mutex>
 #include <unordered_map>
 
 #include "platform/dispatch.h"
-#include "platform/drawing_hooks.h"
+#include "platform/drawing_port.h"
 #include "platform/gdi_internal.h"
 #include "platform/handle_table.h"
 #include "platform/lasterror.h"
@@ -120,18 +120,18 @@ HDC WindowDc(HWND hwnd) {
     return NewDc(NewState(DcState::Kind::Window, hwnd), nullptr);
 }
 
-// --- drawing_hooks.h ---------------------------------------------------------------------------
+// --- the drawing port ----------------------------------------------------------------------------
 
-HDC HookWindowDc(HWND hwnd) {
+HDC PortWindowDc(HWND hwnd) {
     return ::GetDC(hwnd);
 }
-void HookReleaseDc(HWND hwnd, HDC dc) {
+void PortReleaseDc(HWND hwnd, HDC dc) {
     ::ReleaseDC(hwnd, dc);
 }
-CDC* HookDcFromHandle(HDC dc) {
+CDC* PortDcFromHandle(HDC dc) {
     return CDC::FromHandle(dc);
 }
-bool HookDcColors(HDC dc, DcColors* out) {
+bool PortDcColors(HDC dc, DcColors* out) {
     DcState s;
     if (out == nullptr || !ReadDc(dc, &s))
         return false;
@@ -140,7 +140,7 @@ bool HookDcColors(HDC dc, DcColors* out) {
     out->bk = s.bk;
     return true;
 }
-bool HookBrushColor(HBRUSH brush, COLORREF* out) {
+bool PortBrushColor(HBRUSH brush, COLORREF* out) {
     COLORREF colour = 0;
     bool paints = false;
     if (out == nullptr || !BrushColour(brush, &colour, &paints) || !paints)
@@ -158,17 +158,17 @@ bool ReadDc(HDC dc, DcState* out) {
     });
 }
 
-const DrawingHookTable& DrawingHooks() {
-    static const DrawingHookTable hooks = [] {
-        DrawingHookTable h;
-        h.windowDc = &HookWindowDc;
-        h.releaseDc = &HookReleaseDc;
-        h.dcFromHandle = &HookDcFromHandle;
-        h.dcColors = &HookDcColors;
-        h.brushColor = &HookBrushColor;
-        return h;
+const DrawingPort& GdiDrawingPort() {
+    static const DrawingPort port = [] {
+        DrawingPort p;
+        p.windowDc = &PortWindowDc;
+        p.releaseDc = &PortReleaseDc;
+        p.dcFromHandle = &PortDcFromHandle;
+        p.dcColors = &PortDcColors;
+        p.brushColor = &PortBrushColor;
+        return p;
     }();
-    return hooks;
+    return port;
 }
 
 }  // namespace platform

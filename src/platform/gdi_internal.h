@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/drawing_port.h"
 #include "platform/gdi.h"
 
 namespace platform {
@@ -62,6 +63,9 @@ struct DcState {
     int bkMode = OPAQUE;
 };
 bool ReadDc(HDC dc, DcState* out);
+
+// The drawing code's side of the window layer's drawing port (drawing_port.h).
+const DrawingPort& GdiDrawingPort();
 
 // Where a DC's drawing goes. For a window DC the pixels are the window's backing image, seen
 // over its parents' (Shown), and drawing hides its children's drawing beneath (Drawn).

@@ -25,7 +25,7 @@ namespace platform {
 using MsgThunk = LRESULT (*)(CCmdTarget* target, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The CDC* that WM_ERASEBKGND / WM_CTLCOLOR / WM_ICONERASEBKGND handlers get for an HDC; the
-// drawing code provides it (see drawing_hooks.h), null until it does.
+// installed drawing port provides it (see drawing_port.h), null without one.
 CDC* DcFromHandle(HDC dc);
 // CWnd::FromHandle, for the control argument of WM_CTLCOLOR.
 CWnd* WndFromHandle(HWND hwnd);

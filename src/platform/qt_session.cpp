@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include "platform/drawing_port.h"
+#include "platform/gdi_internal.h"
 #include "platform/message_box.h"
 #include "platform/qt_start.h"
 #include "platform/qt_view.h"
@@ -10,8 +12,24 @@
 namespace platform {
 
 namespace {
+
 QApplication* g_ownedApp = nullptr;  // user-interface thread only
+
+void StartViewSide() {
+    // Installed before the view shows anything, so that every window gets its erase and colour
+    // messages.
+    if (InstalledDrawingPort() == nullptr)
+        SetDrawingPort(&GdiDrawingPort());
+    StartView();
 }
+
+void StopViewSide() {
+    StopView();
+    if (InstalledDrawingPort() == &GdiDrawingPort())
+        SetDrawingPort(nullptr);
+}
+
+}  // namespace
 
 void StartUi(int& argc, char** argv) {
     if (UiRunning())
@@ -21,13 +39,13 @@ void StartUi(int& argc, char** argv) {
     // A presenter installed before the start (a test's) stays.
     if (InstalledDialogPresenter() == nullptr)
         SetDialogPresenter(&QtDialogPresenter());
-    StartQueue(&StartView);
+    StartQueue(&StartViewSide);
 }
 
 void StopUi() {
     if (!UiRunning() || !OnUiThread())
         return;
-    StopQueue(&StopView);
+    StopQueue(&StopViewSide);
     if (InstalledDialogPresenter() == &QtDialogPresenter())
         SetDialogPresenter(nullptr);
     delete g_ownedApp;

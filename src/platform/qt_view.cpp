@@ -13,7 +13,7 @@
 #include <unordered_map>
 
 #include "platform/dispatch.h"
-#include "platform/drawing_hooks.h"
+#include "platform/drawing_port.h"
 #include "platform/message_map.h"
 #include "platform/qt_view.h"
 #include "platform/qt_view_widgets.h"
@@ -148,9 +148,11 @@ class Host : public QObject {
     }
 
     void AskColours(HWND hwnd) {
-        const DrawingHookTable& hooks = ActiveDrawingHooks();
-        if (hooks.windowDc == nullptr || hooks.dcFromHandle == nullptr || DispatchHeld())
+        const DrawingPort* port = InstalledDrawingPort();
+        if (port == nullptr || port->windowDc == nullptr || port->dcFromHandle == nullptr ||
+            DispatchHeld()) {
             return;
+        }
         ViewItem* item = Find(hwnd);
         if (item == nullptr)
             return;
@@ -179,7 +181,7 @@ class Host : public QObject {
                 message = WM_CTLCOLORSTATIC;
                 break;
         }
-        HDC dc = hooks.windowDc(hwnd);
+        HDC dc = port->windowDc(hwnd);
         if (dc == nullptr)
             return;
         ControlColors colors;
@@ -188,20 +190,20 @@ class Host : public QObject {
                                            reinterpret_cast<LPARAM>(hwnd));
             colors.known = true;
             DcColors dcColors;
-            if (hooks.dcColors != nullptr && hooks.dcColors(dc, &dcColors)) {
+            if (port->dcColors != nullptr && port->dcColors(dc, &dcColors)) {
                 colors.hasText = true;
                 colors.text = QtColor(dcColors.text);
                 colors.transparent = dcColors.bkMode == 1;
             }
             COLORREF fill = 0;
-            if (brush != 0 && hooks.brushColor != nullptr &&
-                hooks.brushColor(reinterpret_cast<HBRUSH>(brush), &fill)) {
+            if (brush != 0 && port->brushColor != nullptr &&
+                port->brushColor(reinterpret_cast<HBRUSH>(brush), &fill)) {
                 colors.hasBackground = true;
                 colors.background = QtColor(fill);
             }
         }
-        if (hooks.releaseDc != nullptr)
-            hooks.releaseDc(hwnd, dc);
+        if (port->releaseDc != nullptr)
+            port->releaseDc(hwnd, dc);
         // The handler may have destroyed the window.
         if (colors.known && (item = Find(hwnd)) != nullptr)
             item->ApplyColors(colors);

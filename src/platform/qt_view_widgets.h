@@ -18,7 +18,7 @@
 #include <QRadioButton>
 #include <QWidget>
 
-#include "platform/drawing_hooks.h"
+#include "platform/drawing_port.h"
 #include "platform/resources.h"
 #include "platform/window_model.h"
 

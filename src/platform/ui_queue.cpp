@@ -16,7 +16,7 @@
 
 #include "platform/clock.h"
 #include "platform/dispatch.h"
-#include "platform/drawing_hooks.h"
+#include "platform/drawing_port.h"
 #include "platform/exceptions.h"
 #include "platform/message_map.h"
 #include "platform/wait_pump.h"
@@ -501,14 +501,14 @@ void PaintWindow(HWND hwnd, bool erase) {
     // their widgets.
     if (parent != nullptr && AttachedWnd(hwnd) == nullptr)
         return;
-    const DrawingHookTable& hooks = ActiveDrawingHooks();
-    if (erase && hooks.windowDc != nullptr) {
-        HDC dc = hooks.windowDc(hwnd);
+    const DrawingPort* port = InstalledDrawingPort();
+    if (erase && port != nullptr && port->windowDc != nullptr) {
+        HDC dc = port->windowDc(hwnd);
         if (dc != nullptr && DcFromHandle(dc) != nullptr) {
             DeliverMessage(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
         }
-        if (dc != nullptr && hooks.releaseDc != nullptr)
-            hooks.releaseDc(hwnd, dc);
+        if (dc != nullptr && port->releaseDc != nullptr)
+            port->releaseDc(hwnd, dc);
     }
     DeliverMessage(hwnd, WM_PAINT, 0, 0);
 }

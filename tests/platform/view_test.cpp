@@ -6,7 +6,7 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/drawing_hooks.h"
+#include "platform/drawing_port.h"
 #include "platform/font.h"
 #include "platform/res_builder.h"
 #include "platform/window_model.h"
@@ -293,13 +293,13 @@ ON_WM_PAINT()
 END_MESSAGE_MAP()
 
 TEST_F(ViewTest, PaintingAndColourMessagesCarryTheDrawingCodesDeviceContexts) {
-    platform::DrawingHookTable hooks;
+    platform::DrawingPort hooks;
     hooks.windowDc = &FakeDrawing::WindowDc;
     hooks.releaseDc = &FakeDrawing::Release;
     hooks.dcFromHandle = &FakeDrawing::FromHandle;
     hooks.dcColors = &FakeDrawing::Colours;
     hooks.brushColor = &FakeDrawing::Brush;
-    platform::OverrideDrawingHooks(&hooks);
+    const platform::DrawingPort* before = platform::SetDrawingPort(&hooks);
     ColourDialog dialog;
     HWND dlg = nullptr;
     platform::testing::ViewState link, list;
@@ -312,7 +312,7 @@ TEST_F(ViewTest, PaintingAndColourMessagesCarryTheDrawingCodesDeviceContexts) {
         list = InspectView(Item(d, wintest::kList));
         d.EndDialog(IDOK);
     });
-    platform::OverrideDrawingHooks(nullptr);
+    platform::SetDrawingPort(before);
     ASSERT_FALSE(dialog.erased.empty()) << "showing the dialog erases its background";
     EXPECT_EQ(dialog.erased[0], FakeDrawing::FromHandle(FakeDrawing::WindowDc(dlg)));
     EXPECT_GT(dialog.paints, 0);
@@ -336,18 +336,31 @@ TEST_F(ViewTest, PaintingAndColourMessagesCarryTheDrawingCodesDeviceContexts) {
 }
 
 TEST_F(ViewTest, WithoutTheDrawingCodeNoHandlerGetsANullDeviceContext) {
-    const platform::DrawingHookTable none;
-    platform::OverrideDrawingHooks(&none);
+    const platform::DrawingPort* before = platform::SetDrawingPort(nullptr);
     ColourDialog dialog;
     RunWith(dialog, StandardTemplate(), [&](RecordingDialog& d) {
         PumpUntil([&] { return dialog.paints > 0; }, 2000);
         PumpFor(20);
         d.EndDialog(IDOK);
     });
-    platform::OverrideDrawingHooks(nullptr);
+    platform::SetDrawingPort(before);
     EXPECT_TRUE(dialog.erased.empty());
     EXPECT_TRUE(dialog.asked.empty());
     EXPECT_GT(dialog.paints, 0) << "WM_PAINT still comes";
+}
+
+// The user interface starts with the drawing code's port installed, in every process that runs
+// it: handlers get the erase and colour messages with device contexts that draw.
+TEST_F(ViewTest, TheUserInterfaceStartsWithTheDrawingCodesDeviceContexts) {
+    ColourDialog dialog;
+    RunWith(dialog, StandardTemplate(), [&](RecordingDialog& d) {
+        PumpUntil([&] { return !dialog.erased.empty() && !dialog.asked.empty(); }, 10000);
+        d.EndDialog(IDOK);
+    });
+    ASSERT_FALSE(dialog.erased.empty());
+    EXPECT_NE(dialog.erased[0], nullptr);
+    ASSERT_FALSE(dialog.asked.empty());
+    EXPECT_NE(dialog.asked[0].dc, nullptr);
 }
 
 TEST_F(ViewTest, TheDialogTakesTheIconOfWmSetIcon) {

@@ -1,9 +1,9 @@
 // What the window layer needs from the drawing code (internal): device contexts on a window's
 // backing image for the messages the layer sends itself (WM_ERASEBKGND, WM_CTLCOLOR...), the
 // CDC* of an HDC for the handlers, and the colours a WM_CTLCOLOR handler chose, which the view
-// applies to the control. The drawing code defines DrawingHooks(); until it is linked, a weak
-// stand-in gives an empty table, and the layer then sends none of those messages (a handler
-// must never get a null CDC*).
+// applies to the control. The session of the user interface installs the drawing code's port
+// when it starts; without a port the layer sends none of those messages (a handler must never
+// get a null CDC*).
 #pragma once
 
 #include "platform/types.h"
@@ -18,7 +18,7 @@ struct DcColors {
     COLORREF bk = 0;
 };
 
-struct DrawingHookTable {
+struct DrawingPort {
     // A DC drawing into the window's backing image, and its release.
     HDC (*windowDc)(HWND hwnd) = nullptr;
     void (*releaseDc)(HWND hwnd, HDC dc) = nullptr;
@@ -29,9 +29,9 @@ struct DrawingHookTable {
     bool (*brushColor)(HBRUSH brush, COLORREF* out) = nullptr;
 };
 
-const DrawingHookTable& DrawingHooks();
-// Tests: a table used instead of DrawingHooks(); null restores it.
-void OverrideDrawingHooks(const DrawingHookTable* table);
-const DrawingHookTable& ActiveDrawingHooks();
+// Installs `port` (the caller keeps it alive meanwhile; null: none) and returns the one it
+// replaces.
+const DrawingPort* SetDrawingPort(const DrawingPort* port);
+const DrawingPort* InstalledDrawingPort();
 
 }  // namespace platform
