@@ -19,12 +19,14 @@ CWinApp::CWinApp(LPCSTR appName) {
     appName_ = appName != nullptr ? appName : program_invocation_short_name;
     m_pszAppName = appName_.c_str();
     CWinApp* none = nullptr;
-    g_app.compare_exchange_strong(none, this);
+    if (g_app.compare_exchange_strong(none, this))
+        platform::SetFailureCaptionSource(&AfxGetAppName);
 }
 
 CWinApp::~CWinApp() {
     CWinApp* self = this;
-    g_app.compare_exchange_strong(self, nullptr);
+    if (g_app.compare_exchange_strong(self, nullptr))
+        platform::SetFailureCaptionSource(nullptr);
 }
 
 BOOL CWinApp::InitApplication() {

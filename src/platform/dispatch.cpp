@@ -1,11 +1,12 @@
 #include "platform/dispatch.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
 
-#include "platform/app.h"
 #include "platform/control_messages.h"
 #include "platform/exceptions.h"
 #include "platform/lasterror.h"
@@ -20,9 +21,12 @@ namespace platform {
 namespace {
 
 thread_local std::vector<MSG> t_current;
+std::atomic<CaptionSource> g_captionSource{nullptr};
 
 void ShowFailure(HWND owner, const char* text) {
-    MessageBoxA(IsModelWindow(owner) ? owner : nullptr, text, AfxGetAppName(),
+    const CaptionSource source = g_captionSource.load();
+    MessageBoxA(IsModelWindow(owner) ? owner : nullptr, text,
+                source != nullptr ? source() : program_invocation_short_name,
                 MB_OK | MB_ICONEXCLAMATION);
 }
 
@@ -63,6 +67,10 @@ LRESULT RunGuarded(HWND owner, const std::function<LRESULT()>& handler) {
         ShowFailure(owner, "An unexpected error occurred.");
     }
     return 0;
+}
+
+CaptionSource SetFailureCaptionSource(CaptionSource source) {
+    return g_captionSource.exchange(source);
 }
 
 const MSG* CurrentMessage() {

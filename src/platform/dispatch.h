@@ -24,4 +24,10 @@ LRESULT DefaultWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 // Shows the exception's message (GetErrorMessage) in a box owned by `owner`, then deletes it.
 void ReportException(HWND owner, CException* exception);
 
+// The caption of those boxes, read each time one is shown: the application object installs its
+// name (AfxGetAppName). Without a source (null) it is the program's file name. Returns the
+// source it replaces.
+using CaptionSource = const char* (*)();
+CaptionSource SetFailureCaptionSource(CaptionSource source);
+
 }  // namespace platform

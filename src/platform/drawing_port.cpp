@@ -2,8 +2,6 @@
 
 #include <atomic>
 
-#include "platform/message_map.h"
-
 namespace platform {
 
 namespace {

@@ -34,4 +34,8 @@ struct DrawingPort {
 const DrawingPort* SetDrawingPort(const DrawingPort* port);
 const DrawingPort* InstalledDrawingPort();
 
+// The CDC* that WM_ERASEBKGND / WM_CTLCOLOR / WM_ICONERASEBKGND handlers get for an HDC, from the
+// installed port; null without one.
+CDC* DcFromHandle(HDC dc);
+
 }  // namespace platform

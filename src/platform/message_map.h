@@ -10,6 +10,7 @@
 
 #include <type_traits>
 
+#include "platform/drawing_port.h"
 #include "platform/geometry.h"
 #include "platform/messages.h"
 #include "platform/runtime_class.h"
@@ -24,9 +25,6 @@ namespace platform {
 
 using MsgThunk = LRESULT (*)(CCmdTarget* target, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The CDC* that WM_ERASEBKGND / WM_CTLCOLOR / WM_ICONERASEBKGND handlers get for an HDC; the
-// installed drawing port provides it (see drawing_port.h), null without one.
-CDC* DcFromHandle(HDC dc);
 // CWnd::FromHandle, for the control argument of WM_CTLCOLOR.
 CWnd* WndFromHandle(HWND hwnd);
 

@@ -14,7 +14,6 @@
 
 #include "platform/dispatch.h"
 #include "platform/drawing_port.h"
-#include "platform/message_map.h"
 #include "platform/qt_view.h"
 #include "platform/qt_view_widgets.h"
 #include "platform/ui_queue.h"

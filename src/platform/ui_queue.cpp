@@ -18,7 +18,6 @@
 #include "platform/dispatch.h"
 #include "platform/drawing_port.h"
 #include "platform/exceptions.h"
-#include "platform/message_map.h"
 #include "platform/wait_pump.h"
 #include "platform/window_model.h"
 

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/dispatch.h"
+#include "platform/exceptions.h"
 #include "platform/message_box.h"
 #include "platform/messages.h"
 #include "platform/ui_queue.h"
@@ -73,6 +75,17 @@ TEST(AfxWinMain, RunsTheStartUpAndEndsAfterInitInstanceReturnsFalse) {
     int answer = -1;
     std::thread([&] { answer = MessageBoxA(nullptr, "late", "", MB_OK); }).join();
     EXPECT_EQ(answer, 0);
+}
+
+// The box that reports a handler's exception is captioned with the application's name.
+TEST(CWinApp, AHandlersExceptionIsReportedUnderTheApplicationsName) {
+    platform::testing::EnsureUi();
+    platform::testing::ScriptedResponder responder;
+    platform::RunGuarded(nullptr, []() -> LRESULT { AfxThrowInvalidArgException(); });
+    const auto boxes = responder.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Zelv Test");
+    EXPECT_EQ(boxes[0].text, "An invalid argument was encountered.");
 }
 
 }  // namespace

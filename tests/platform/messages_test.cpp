@@ -124,6 +124,7 @@ TEST_F(WindowTest, AHandlersExceptionIsReportedInABoxAndDeleted) {
     EXPECT_EQ(boxes[0].text, "An invalid argument was encountered.");
     EXPECT_EQ(boxes[0].owner, w.dialog);
     EXPECT_EQ(boxes[0].type & MB_TYPEMASK, MB_OK);
+    EXPECT_EQ(boxes[0].caption, program_invocation_short_name) << "no application object";
     EXPECT_EQ(wnd.calls, std::vector<std::string>{"base:1"}) << "dispatch goes on";
     wnd.Detach();
 }
