@@ -9,12 +9,12 @@
 
 #include "platform/control_messages.h"
 #include "platform/exceptions.h"
+#include "platform/geometry.h"
 #include "platform/lasterror.h"
 #include "platform/message_box.h"
 #include "platform/user_input.h"
 #include "platform/window_model.h"
 #include "platform/window_ops.h"
-#include "platform/wnd.h"
 
 namespace platform {
 
@@ -45,14 +45,14 @@ LRESULT DeliverMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    CWnd* wnd = AttachedWnd(hwnd);
+    WindowProcedure* procedure = WindowProcedureOf(hwnd);
     t_current.push_back(MSG{hwnd, message, wParam, lParam, 0, {0, 0}});
     struct Pop {
         ~Pop() { t_current.pop_back(); }
     } pop;
     return RunGuarded(hwnd, [&] {
-        return wnd != nullptr ? wnd->WindowProc(message, wParam, lParam)
-                              : DefaultWindowProc(hwnd, message, wParam, lParam);
+        return procedure != nullptr ? procedure->WindowProc(message, wParam, lParam)
+                                    : DefaultWindowProc(hwnd, message, wParam, lParam);
     });
 }
 

@@ -1,5 +1,5 @@
-// Delivering a message to its window on the user-interface thread (internal). A window with an
-// attached CWnd gets it through CWnd::WindowProc (its message map, then DefWindowProc); any
+// Delivering a message to its window on the user-interface thread (internal). A window with a
+// window procedure (messages.h; CWnd installs itself) gets it through that procedure; any
 // other window gets the model's default processing. As with the class library, an exception
 // that a handler lets out is caught here, shown in a message box owned by the window and
 // deleted: a failing handler never ends the process.

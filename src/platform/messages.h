@@ -33,6 +33,18 @@ typedef struct tagPBRANGE {
 
 typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
+namespace platform {
+// What handles the messages of a window that has one (CWnd, while it is attached); a window
+// without one gets the default processing. Called on the user-interface thread.
+class WindowProcedure {
+  public:
+    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) = 0;
+
+  protected:
+    ~WindowProcedure() = default;
+};
+}  // namespace platform
+
 #define GET_X_LPARAM(lp) (static_cast<int>(static_cast<short>(LOWORD(lp))))
 #define GET_Y_LPARAM(lp) (static_cast<int>(static_cast<short>(HIWORD(lp))))
 

@@ -68,7 +68,7 @@ Queue& queue() {
     // Workers may post until the process ends, so the queue is never destroyed.
     static Queue* q = [] {
         auto* made = new Queue;
-        AddDestroyListener([](HWND hwnd, CWnd*) { ForgetWindow(hwnd); });
+        AddDestroyListener([](HWND hwnd, WindowProcedure*) { ForgetWindow(hwnd); });
         return made;
     }();
     return *q;
@@ -498,7 +498,7 @@ void PaintWindow(HWND hwnd, bool erase) {
     }
     // Only windows with a handler of their own paint through messages; controls are drawn by
     // their widgets.
-    if (parent != nullptr && AttachedWnd(hwnd) == nullptr)
+    if (parent != nullptr && WindowProcedureOf(hwnd) == nullptr)
         return;
     const DrawingPort* port = InstalledDrawingPort();
     if (erase && port != nullptr && port->windowDc != nullptr) {

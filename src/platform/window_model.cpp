@@ -19,7 +19,7 @@ namespace {
 struct Record {
     WindowState state;
     std::vector<HWND> children;
-    CWnd* attached = nullptr;
+    WindowProcedure* procedure = nullptr;
     bool ended = false;
     INT_PTR result = 0;
     bool invalid = false;
@@ -40,7 +40,7 @@ struct Model {
     std::unordered_set<uintptr_t> repainted;
     bool listenerCalled = false;
     void (*listener)() = nullptr;
-    std::vector<std::function<void(HWND, CWnd*)>> destroyListeners;
+    std::vector<std::function<void(HWND, WindowProcedure*)>> destroyListeners;
 
     Record* Find(HWND hwnd) {
         auto it = windows.find(Key(hwnd));
@@ -147,7 +147,7 @@ void DestroyModelWindow(HWND hwnd) {
     Model& m = model();
     std::vector<HWND> gone;
     std::vector<std::unique_ptr<Record>> records;  // freed outside the lock
-    std::vector<std::function<void(HWND, CWnd*)>> listeners;
+    std::vector<std::function<void(HWND, WindowProcedure*)>> listeners;
     void (*listener)() = nullptr;
     {
         std::lock_guard<std::mutex> lock(m.mutex);
@@ -181,12 +181,12 @@ void DestroyModelWindow(HWND hwnd) {
     }
     for (size_t i = 0; i < gone.size(); ++i) {
         for (auto& l : listeners)
-            l(gone[i], records[i]->attached);
+            l(gone[i], records[i]->procedure);
     }
     Notify(listener);
 }
 
-void AddDestroyListener(std::function<void(HWND, CWnd*)> listener) {
+void AddDestroyListener(std::function<void(HWND, WindowProcedure*)> listener) {
     Model& m = model();
     std::lock_guard<std::mutex> lock(m.mutex);
     m.destroyListeners.push_back(std::move(listener));
@@ -310,18 +310,18 @@ POINT ClientOriginOnScreen(HWND hwnd) {
     return p;
 }
 
-void SetAttachedWnd(HWND hwnd, CWnd* wnd) {
+void SetWindowProcedure(HWND hwnd, WindowProcedure* procedure) {
     Model& m = model();
     std::lock_guard<std::mutex> lock(m.mutex);
     if (Record* r = m.Find(hwnd))
-        r->attached = wnd;
+        r->procedure = procedure;
 }
 
-CWnd* AttachedWnd(HWND hwnd) {
+WindowProcedure* WindowProcedureOf(HWND hwnd) {
     Model& m = model();
     std::lock_guard<std::mutex> lock(m.mutex);
     Record* r = m.Find(hwnd);
-    return r == nullptr ? nullptr : r->attached;
+    return r == nullptr ? nullptr : r->procedure;
 }
 
 bool EndModal(HWND hwnd, INT_PTR result) {

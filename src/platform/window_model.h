@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/messages.h"
 #include "platform/types.h"
 #include "platform/winuser_constants.h"
 
-class CWnd;
 class QImage;
 
 namespace platform {
@@ -72,8 +72,8 @@ HWND CreateModelWindow(const WindowState& initial);
 // Removes a window and its children. The destroy listeners run after the model is updated.
 void DestroyModelWindow(HWND hwnd);
 // Called (outside the model's lock) with every HWND that was destroyed, children first, and
-// the CWnd that was attached to it (or null).
-void AddDestroyListener(std::function<void(HWND, CWnd*)> listener);
+// the procedure it had (or null).
+void AddDestroyListener(std::function<void(HWND, WindowProcedure*)> listener);
 
 bool IsModelWindow(HWND hwnd);
 bool ReadWindow(HWND hwnd, WindowState* out);
@@ -94,9 +94,9 @@ bool AcceptsUserInput(HWND hwnd);
 // The client area's top-left corner on the screen.
 POINT ClientOriginOnScreen(HWND hwnd);
 
-// --- the attached CWnd -----------------------------------------------------------------------
-void SetAttachedWnd(HWND hwnd, CWnd* wnd);
-CWnd* AttachedWnd(HWND hwnd);
+// --- the window procedure (messages.h) ---------------------------------------------------------
+void SetWindowProcedure(HWND hwnd, WindowProcedure* procedure);
+WindowProcedure* WindowProcedureOf(HWND hwnd);
 
 // --- modal runs ------------------------------------------------------------------------------
 // EndDialog: records the result and hides the dialog; the modal loop then ends.

@@ -25,7 +25,8 @@ struct Wrappers {
 Wrappers& wrappers() {
     static Wrappers* w = [] {
         auto* made = new Wrappers;
-        platform::AddDestroyListener([made](HWND hwnd, CWnd* attached) {
+        platform::AddDestroyListener([made](HWND hwnd, platform::WindowProcedure* procedure) {
+            CWnd* attached = dynamic_cast<CWnd*>(procedure);
             if (attached != nullptr && attached->m_hWnd == hwnd)
                 attached->m_hWnd = nullptr;
             std::lock_guard<std::mutex> lock(made->mutex);
@@ -67,8 +68,8 @@ BEGIN_MESSAGE_MAP(CWnd, CCmdTarget)
 END_MESSAGE_MAP()
 
 CWnd::~CWnd() {
-    if (m_hWnd != nullptr && platform::AttachedWnd(m_hWnd) == this) {
-        platform::SetAttachedWnd(m_hWnd, nullptr);
+    if (m_hWnd != nullptr && platform::WindowProcedureOf(m_hWnd) == this) {
+        platform::SetWindowProcedure(m_hWnd, nullptr);
     }
     m_hWnd = nullptr;
     platform::ForgetMainWindow(this);
@@ -77,7 +78,7 @@ CWnd::~CWnd() {
 CWnd* CWnd::FromHandle(HWND hwnd) {
     if (!platform::IsModelWindow(hwnd))
         return nullptr;
-    if (CWnd* attached = platform::AttachedWnd(hwnd))
+    if (CWnd* attached = dynamic_cast<CWnd*>(platform::WindowProcedureOf(hwnd)))
         return attached;
     Wrappers& w = wrappers();
     std::lock_guard<std::mutex> lock(w.mutex);
@@ -93,17 +94,17 @@ BOOL CWnd::Attach(HWND hwnd) {
     wrappers();  // detaching on destruction needs the listener
     if (m_hWnd != nullptr || !platform::IsModelWindow(hwnd))
         return FALSE;
-    if (platform::AttachedWnd(hwnd) != nullptr)
+    if (platform::WindowProcedureOf(hwnd) != nullptr)
         return FALSE;
     m_hWnd = hwnd;
-    platform::SetAttachedWnd(hwnd, this);
+    platform::SetWindowProcedure(hwnd, this);
     return TRUE;
 }
 
 HWND CWnd::Detach() {
     HWND old = m_hWnd;
-    if (old != nullptr && platform::AttachedWnd(old) == this)
-        platform::SetAttachedWnd(old, nullptr);
+    if (old != nullptr && platform::WindowProcedureOf(old) == this)
+        platform::SetWindowProcedure(old, nullptr);
     m_hWnd = nullptr;
     return old;
 }

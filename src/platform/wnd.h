@@ -23,7 +23,8 @@
 class CRgn;
 class CDataExchange;
 
-class CWnd : public CCmdTarget {
+// CCmdTarget stays the first base: the message maps' handlers are reached from it.
+class CWnd : public CCmdTarget, public platform::WindowProcedure {
     DECLARE_DYNAMIC(CWnd)
 
   public:
@@ -78,7 +79,7 @@ class CWnd : public CCmdTarget {
 
     // The message being handled, to the default processing.
     LRESULT Default();
-    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
     virtual BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
     virtual LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     virtual BOOL OnCommand(WPARAM wParam, LPARAM lParam);
