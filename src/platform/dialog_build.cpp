@@ -35,7 +35,7 @@ HWND BuildDialog(const DialogTemplate& t, HWND owner, HFONT* madeFont) {
     if (owner != nullptr) {
         GetWindowRect(owner, &place);
     } else {
-        SIZE screen = PrimaryScreenSize();
+        SIZE screen = ScreenSize();
         place = RECT{0, 0, screen.cx, screen.cy};
     }
     int left, top;

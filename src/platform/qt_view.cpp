@@ -24,9 +24,6 @@ namespace {
 
 const QEvent::Type kSyncEvent = static_cast<QEvent::Type>(QEvent::User + 802);
 
-std::atomic<int> g_screenWidth{1024};
-std::atomic<int> g_screenHeight{768};
-
 class Host;
 // Orders a sync event's construction on the posting thread before its reading on the
 // user-interface thread: the queue that carries it is not seen by the race detector.
@@ -225,10 +222,8 @@ void RequestSync() {
 }  // namespace
 
 void StartView() {
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        g_screenWidth.store(screen->size().width());
-        g_screenHeight.store(screen->size().height());
-    }
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        SetScreenSize(SIZE{screen->size().width(), screen->size().height()});
     {
         std::lock_guard<std::mutex> lock(g_hostMutex);
         if (g_host == nullptr)
@@ -270,10 +265,6 @@ ViewItem* ItemOf(HWND hwnd) {
 QWidget* WidgetOf(HWND hwnd) {
     ViewItem* item = ItemOf(hwnd);
     return item != nullptr ? item->widget() : nullptr;
-}
-
-SIZE PrimaryScreenSize() {
-    return SIZE{g_screenWidth.load(), g_screenHeight.load()};
 }
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -446,6 +447,20 @@ bool BackingImageDrawn(HWND hwnd) {
     std::lock_guard<std::mutex> lock(m.mutex);
     Record* r = m.Find(hwnd);
     return r != nullptr && r->drawn;
+}
+
+namespace {
+std::atomic<int> g_screenWidth{1024};
+std::atomic<int> g_screenHeight{768};
+}  // namespace
+
+void SetScreenSize(SIZE size) {
+    g_screenWidth.store(size.cx);
+    g_screenHeight.store(size.cy);
+}
+
+SIZE ScreenSize() {
+    return SIZE{g_screenWidth.load(), g_screenHeight.load()};
 }
 
 void SetChangeListener(void (*listener)()) {

@@ -125,6 +125,10 @@ void BackingImageChanged(HWND hwnd);
 bool BackingImageDrawn(HWND hwnd);
 
 // --- the view's side -------------------------------------------------------------------------
+// The primary screen's size in pixels, as the view found it when it started (1024 x 768 until
+// then); readable from any thread.
+void SetScreenSize(SIZE size);
+SIZE ScreenSize();
 // Called (outside the lock, on any thread) when the first change after TakeChanges happens.
 void SetChangeListener(void (*listener)());
 struct ModelChanges {

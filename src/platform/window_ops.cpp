@@ -5,7 +5,6 @@
 #include "platform/dispatch.h"
 #include "platform/lasterror.h"
 #include "platform/messages.h"
-#include "platform/qt_view.h"
 #include "platform/ui_queue.h"
 #include "platform/window_model.h"
 #include "platform/window_ops.h"
@@ -286,9 +285,9 @@ int GetSystemMetrics(int index) {
         case SM_CYSMICON:
             return 16;
         case SM_CXSCREEN:
-            return platform::PrimaryScreenSize().cx;
+            return platform::ScreenSize().cx;
         case SM_CYSCREEN:
-            return platform::PrimaryScreenSize().cy;
+            return platform::ScreenSize().cy;
         default:
             return 0;
     }

@@ -29,6 +29,14 @@ HWND Item(CWnd& d, int id) {
     return ::GetDlgItem(d.m_hWnd, id);
 }
 
+// The window functions give the size of the screen the view shows its windows on.
+TEST_F(ViewTest, TheSystemMetricsGiveTheViewsScreen) {
+    const SIZE screen = platform::testing::ViewScreenSize();
+    ASSERT_GT(screen.cx, 0);
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), screen.cx);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), screen.cy);
+}
+
 TEST_F(ViewTest, AControlThatIsDisabledOrHiddenInTheModelTakesNoClick) {
     struct Case {
         const char* name;

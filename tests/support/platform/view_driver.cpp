@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
@@ -14,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 
 #include "platform/qt_view.h"
 #include "platform/qt_view_widgets.h"
@@ -206,6 +208,11 @@ ViewState InspectView(HWND hwnd) {
         v.text = item->shownText().toStdString();
     }
     return v;
+}
+
+SIZE ViewScreenSize() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    return screen != nullptr ? SIZE{screen->size().width(), screen->size().height()} : SIZE{0, 0};
 }
 
 bool GrabWindow(HWND hwnd, const char* pngPath) {

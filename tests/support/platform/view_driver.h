@@ -44,6 +44,9 @@ struct ViewState {
 };
 ViewState InspectView(HWND hwnd);
 
+// The size of the screen the view shows its windows on, as Qt gives it.
+SIZE ViewScreenSize();
+
 // Renders a window's view into a PNG file.
 bool GrabWindow(HWND hwnd, const char* pngPath);
 
