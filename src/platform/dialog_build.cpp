@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/font.h"
 #include "platform/geometry.h"
 #include "platform/messages.h"
-#include "platform/qt_view.h"
 #include "platform/window_model.h"
 #include "platform/window_ops.h"
 

@@ -44,6 +44,9 @@ HFONT CreateFontIndirectA(const LOGFONTA* logFont);
 namespace platform {
 // The record behind a live font handle.
 bool LogFontOf(HFONT font, LOGFONTA* out);
+// Dialog base units of a font as it is drawn: the average width of the 52 Latin letters and
+// the line height, in pixels (6 x 13 when the font gives none).
+SIZE DialogBaseUnits(HFONT font);
 }  // namespace platform
 
 class CFont : public CGdiObject {

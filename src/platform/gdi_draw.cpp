@@ -7,7 +7,7 @@
 #include "platform/gdi_internal.h"
 #include "platform/lasterror.h"
 #include "platform/messages.h"
-#include "platform/qt_view_widgets.h"
+#include "platform/qt_mapping.h"
 #include "platform/resources.h"
 #include "platform/window_ops.h"
 

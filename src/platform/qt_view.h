@@ -17,10 +17,6 @@ void SyncViewNow();
 // The widget of a window, made on demand; null for a stale HWND.
 QWidget* WidgetOf(HWND hwnd);
 
-// Dialog base units of a font as the view maps it: the average width of the 52 Latin letters
-// and the line height, in pixels.
-SIZE DialogBaseUnits(HFONT font);
-
 // The real message box and file dialog, which the session installs as the dialog presenter.
 DialogPresenter& QtDialogPresenter();
 

@@ -445,6 +445,16 @@ class GenericItem : public QWidget, public ViewItem {
 
 }  // namespace
 
+void PaintBackingImage(QWidget* widget, HWND hwnd) {
+    if (!BackingImageDrawn(hwnd))
+        return;
+    QImage* image = BackingImage(hwnd);
+    if (image == nullptr)
+        return;
+    QPainter painter(widget);
+    painter.drawImage(0, 0, *image);
+}
+
 ViewItem* MakeControlItem(const WindowState& s, QWidget* parent) {
     switch (s.kind) {
         case WindowKind::PushButton:

@@ -19,22 +19,16 @@
 #include <QWidget>
 
 #include "platform/drawing_port.h"
+#include "platform/qt_mapping.h"
 #include "platform/resources.h"
 #include "platform/window_model.h"
 
 namespace platform {
 
-// LOGFONT to QFont: the pixel height, weight, italic, underline and strike-out; the Windows
-// dialog faces ("MS Shell Dlg", "Segoe UI", "Tahoma"...) become the desktop's sans-serif.
-QFont QtFontFor(HFONT font);
-QColor QtColor(COLORREF color);
 // Text of a static or button label as shown: '&' marks a mnemonic ("&&" is one '&') unless
 // the style says SS_NOPREFIX.
 QString LabelText(const std::string& text, bool prefixes);
 QString FromUtf8(const std::string& text);
-// An icon image as a QImage (Format_ARGB32, a copy); null for an image whose pixels do not
-// match its size.
-QImage IconQImage(const IconImage& image);
 // Draws the window's backing image at the top left.
 void PaintBackingImage(QWidget* widget, HWND hwnd);
 

@@ -1,17 +1,14 @@
-// Fonts and small helpers of the view: LOGFONT to QFont, dialog base units, colours, labels,
-// icons.
+#include "platform/qt_mapping.h"
+
 #include <strings.h>
 
-#include <QApplication>
 #include <QFontDatabase>
 #include <QFontMetrics>
-#include <QImage>
-#include <QPainter>
+#include <QGuiApplication>
+#include <algorithm>
 #include <cmath>
 
 #include "platform/font.h"
-#include "platform/qt_view.h"
-#include "platform/qt_view_widgets.h"
 
 namespace platform {
 
@@ -32,7 +29,7 @@ bool IsWindowsUiFace(const char* face) {
 QFont QtFontFor(HFONT handle) {
     LOGFONTA lf;
     if (!LogFontOf(handle, &lf))
-        return QApplication::font();
+        return QGuiApplication::font();
     QFont font;
     if (IsWindowsUiFace(lf.lfFaceName)) {
         font.setFamily(QFontDatabase::systemFont(QFontDatabase::GeneralFont).family());
@@ -78,29 +75,6 @@ QColor QtColor(COLORREF color) {
     return QColor(GetRValue(color), GetGValue(color), GetBValue(color));
 }
 
-QString FromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString LabelText(const std::string& text, bool prefixes) {
-    QString in = FromUtf8(text);
-    if (!prefixes)
-        return in;
-    QString out;
-    out.reserve(in.size());
-    for (qsizetype i = 0; i < in.size(); ++i) {
-        if (in[i] == QLatin1Char('&')) {
-            if (i + 1 < in.size() && in[i + 1] == QLatin1Char('&')) {
-                out += QLatin1Char('&');
-                ++i;
-            }
-            continue;
-        }
-        out += in[i];
-    }
-    return out;
-}
-
 QImage IconQImage(const IconImage& image) {
     if (image.width <= 0 || image.height <= 0 ||
         image.argb.size() != static_cast<size_t>(image.width) * static_cast<size_t>(image.height)) {
@@ -109,16 +83,6 @@ QImage IconQImage(const IconImage& image) {
     QImage view(reinterpret_cast<const uchar*>(image.argb.data()), image.width, image.height,
                 image.width * 4, QImage::Format_ARGB32);
     return view.copy();
-}
-
-void PaintBackingImage(QWidget* widget, HWND hwnd) {
-    if (!BackingImageDrawn(hwnd))
-        return;
-    QImage* image = BackingImage(hwnd);
-    if (image == nullptr)
-        return;
-    QPainter painter(widget);
-    painter.drawImage(0, 0, *image);
 }
 
 }  // namespace platform
