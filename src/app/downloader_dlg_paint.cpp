@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "app/downloader_dlg.h"
+#include "platform/paint_dc.h"
 #include "platform/shell.h"
 
 namespace {

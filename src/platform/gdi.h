@@ -1,6 +1,6 @@
 // Drawing: device contexts, brushes, bitmaps, BitBlt, icons and bitmap files.
 //
-// A DC draws into a picture: a window DC (GetDC, CPaintDC, the DC that WM_ERASEBKGND
+// A DC draws into a picture: a window DC (GetDC, BeginPaint, the DC that WM_ERASEBKGND
 // and WM_CTLCOLOR handlers get) into the window's backing image, clipped to its client area;
 // a memory DC (CreateCompatibleDC) into the bitmap selected into it. Window DCs draw on the
 // user-interface thread only, like the backing images they draw into: from another thread, while
@@ -22,7 +22,6 @@
 #include "platform/types.h"
 
 class CDC;
-class CWnd;
 
 // Background modes.
 #define TRANSPARENT 1
@@ -232,15 +231,4 @@ class CDC {
     BOOL BitBlt(int x, int y, int w, int h, CDC* src, int sx, int sy, DWORD rop);
     BOOL PatBlt(int x, int y, int w, int h, DWORD rop);
     COLORREF GetPixel(int x, int y) const;
-};
-
-// BeginPaint / EndPaint on a window, for a WM_PAINT handler.
-class CPaintDC : public CDC {
-  public:
-    explicit CPaintDC(CWnd* wnd);
-    ~CPaintDC() override;
-    PAINTSTRUCT m_ps{};
-
-  protected:
-    HWND m_hWnd = nullptr;
 };

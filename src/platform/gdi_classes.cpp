@@ -1,6 +1,5 @@
-// CDC and the DC of a window being painted: CPaintDC.
+// CDC: the class library's device context over an HDC.
 #include "platform/gdi_internal.h"
-#include "platform/wnd.h"
 
 CDC::~CDC() {
     if (m_hDC != nullptr)
@@ -69,19 +68,4 @@ BOOL CDC::PatBlt(int x, int y, int w, int h, DWORD rop) {
 
 COLORREF CDC::GetPixel(int x, int y) const {
     return ::GetPixel(m_hDC, x, y);
-}
-
-CPaintDC::CPaintDC(CWnd* wnd) : m_hWnd(wnd != nullptr ? wnd->m_hWnd : nullptr) {
-    HDC dc = ::BeginPaint(m_hWnd, &m_ps);
-    if (dc != nullptr && !Attach(dc)) {
-        ::EndPaint(m_hWnd, &m_ps);
-        m_ps.hdc = nullptr;
-    }
-}
-
-CPaintDC::~CPaintDC() {
-    if (m_hDC == nullptr)
-        return;
-    m_ps.hdc = Detach();
-    ::EndPaint(m_hWnd, &m_ps);
 }

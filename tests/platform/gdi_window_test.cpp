@@ -10,6 +10,7 @@
 #include "platform/cstring.h"
 #include "platform/gdi.h"
 #include "platform/lasterror.h"
+#include "platform/paint_dc.h"
 #include "platform/window_ops.h"
 #include "window_test_support.h"
 
