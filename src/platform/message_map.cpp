@@ -1,5 +1,16 @@
 #include "platform/message_map.h"
 
+const CRuntimeClass CCmdTarget::classCCmdTarget = {"CCmdTarget", sizeof(CCmdTarget), 0xFFFF,
+                                                   nullptr, nullptr};
+
+const CRuntimeClass* CCmdTarget::GetRuntimeClass() const {
+    return RUNTIME_CLASS(CCmdTarget);
+}
+
+BOOL CCmdTarget::IsKindOf(const CRuntimeClass* runtimeClass) const {
+    return GetRuntimeClass()->IsDerivedFrom(runtimeClass);
+}
+
 const AFX_MSGMAP* CCmdTarget::GetThisMessageMap() {
     static const AFX_MSGMAP_ENTRY entries[] = {{0, 0, 0, 0, AfxSig_end, nullptr}};
     static const AFX_MSGMAP map = {nullptr, &entries[0]};

@@ -6,7 +6,7 @@
 #include <QFont>
 #include <QImage>
 
-#include "platform/resources.h"
+#include "platform/resource_types.h"
 #include "platform/types.h"
 
 namespace platform {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/resources.h"
+#include "platform/resource_types.h"
 #include "platform/types.h"
 
 namespace platform::res {

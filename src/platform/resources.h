@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/resource_types.h"
 #include "platform/types.h"
 
 // Loads a shared object by the name given: a bare name goes through the system's search, which
@@ -34,35 +35,9 @@ HICON LoadIconA(HINSTANCE module, LPCSTR name);
 
 namespace platform {
 
-struct DialogItemTemplate {
-    DWORD helpId = 0, exStyle = 0, style = 0;
-    short x = 0, y = 0, cx = 0, cy = 0;
-    DWORD id = 0;  // 0xFFFFFFFF for IDC_STATIC
-    // "Button", "Edit", "Static", "ListBox", "ScrollBar", "ComboBox" for the predefined classes;
-    // otherwise the class name, with the common controls' names in their usual spelling
-    // ("msctls_progress32").
-    std::string windowClass;
-    std::string text;  // UTF-8; an ordinal title as "#<n>"
-};
-
-struct DialogTemplate {
-    DWORD helpId = 0, exStyle = 0, style = 0;
-    short x = 0, y = 0, cx = 0, cy = 0;
-    std::string menu, windowClass, title;  // an ordinal menu or class as "#<n>"
-    WORD pointSize = 0, weight = 0;        // only with DS_SETFONT
-    BYTE italic = 0, charset = 0;
-    std::string typeface;
-    std::vector<DialogItemTemplate> items;
-};
-
 // Template `id` of a module (DIALOGEX or the older DIALOG form); nothing when the module has no
 // such template or it is malformed.
 std::optional<DialogTemplate> FindDialogTemplate(HINSTANCE module, UINT id);
-
-struct IconImage {
-    int width = 0, height = 0;
-    std::vector<uint32_t> argb;  // 0xAARRGGBB, rows top-down, not premultiplied
-};
 
 // The decoded images of an icon from LoadIconA, in the order of its group; null for anything
 // else. The pointer stays valid as long as the icon does.
