@@ -236,34 +236,17 @@ CString operator+(const CString& a, char b) {
     r += b;
     return r;
 }
-CString operator+(char a, const CString& b) {
-    CString r(&a, 1);
-    r += b;
-    return r;
-}
 bool operator==(const CString& a, const CString& b) {
     return a.str() == b.str();
 }
 bool operator==(const CString& a, const char* b) {
     return a.Compare(b) == 0;
 }
-bool operator==(const char* a, const CString& b) {
-    return b.Compare(a) == 0;
-}
 bool operator!=(const CString& a, const CString& b) {
-    return !(a == b);
-}
-bool operator!=(const CString& a, const char* b) {
-    return !(a == b);
-}
-bool operator!=(const char* a, const CString& b) {
     return !(a == b);
 }
 bool operator<(const CString& a, const CString& b) {
     return a.str() < b.str();
-}
-bool operator>(const CString& a, const CString& b) {
-    return a.str() > b.str();
 }
 
 void CStringArray::CheckIndex(INT_PTR index) const {

@@ -74,15 +74,10 @@ CString operator+(const CString& a, const CString& b);
 CString operator+(const CString& a, const char* b);
 CString operator+(const char* a, const CString& b);
 CString operator+(const CString& a, char b);
-CString operator+(char a, const CString& b);
 bool operator==(const CString& a, const CString& b);
 bool operator==(const CString& a, const char* b);
-bool operator==(const char* a, const CString& b);
 bool operator!=(const CString& a, const CString& b);
-bool operator!=(const CString& a, const char* b);
-bool operator!=(const char* a, const CString& b);
 bool operator<(const CString& a, const CString& b);
-bool operator>(const CString& a, const CString& b);
 
 // An array of CString; indices outside it throw CInvalidArgException*, as the class library does.
 class CStringArray {
