@@ -11,9 +11,6 @@
 // complete file; every file is checked by MD5 before its time counts. The engine gets no MD5
 // value, so its completion check is free, and the same digest (CMd5Checksum) is timed apart.
 // Last, the CPU of the engine while its transfers are stalled for 10 s.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -31,11 +28,11 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/dl_info.h"
 #include "engine_fixture.h"
+#include "fixtures/child_process.h"
 #include "fixtures/fault_server.h"
 #include "fixtures/nginx_server.h"
 #include "fixtures/sandbox.h"
@@ -45,8 +42,6 @@
 #include "platform/test_seams.h"
 #include "platform/xdg.h"
 #include "random_file.h"
-
-extern char** environ;
 
 namespace {
 
@@ -272,47 +267,38 @@ long PeakKiBOf(pid_t pid) {
 // Runs argv[0] (a full path) to its end, output appended to `log`, bounded.
 Outcome RunChild(const std::vector<std::string>& args, const std::string& log) {
     Outcome outcome;
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = -1;
+    fixtures::ChildOptions options;
+    options.argv = args;
+    options.outputPath = log;
+    // As any program starts another: in this one's group, and left alone when this one ends.
+    options.ownProcessGroup = false;
+    options.dieWithTest = false;
+    fixtures::ChildProcess child;
     rusage self{};
     getrusage(RUSAGE_SELF, &self);
     const auto start = Clock::now();
-    const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) {
-        std::fprintf(stderr, "cannot start %s: %s\n", argv[0], std::strerror(failed));
+    std::string error;
+    if (!child.Start(options, &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
         return outcome;
     }
-    int status = 0;
-    rusage usage{};
-    const auto deadline = start + std::chrono::seconds(kChildTimeoutSeconds);
     long polledKiB = 0;
     auto nextPoll = start;
-    for (;;) {
-        const pid_t got = wait4(pid, &status, WNOHANG, &usage);
-        if (got == pid)
-            break;
+    const auto probe = [&](pid_t pid) {
         if (Clock::now() >= nextPoll) {
             polledKiB = std::max(polledKiB, PeakKiBOf(pid));
             nextPoll = Clock::now() + std::chrono::milliseconds(10);
         }
-        if (Clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            wait4(pid, &status, 0, &usage);
-            std::fprintf(stderr, "%s did not end within %d s\n", argv[0], kChildTimeoutSeconds);
-            return outcome;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    };
+    if (!child.WaitForExit(std::chrono::seconds(kChildTimeoutSeconds),
+                           std::chrono::microseconds(500), probe)) {
+        child.Kill();
+        std::fprintf(stderr, "%s did not end within %d s\n", args[0].c_str(), kChildTimeoutSeconds);
+        return outcome;
     }
     outcome.wall = Seconds(Clock::now() - start);
+    const int status = child.status();
+    const rusage& usage = child.usage();
     outcome.ran = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     outcome.user = TimevalSeconds(usage.ru_utime);
     outcome.sys = TimevalSeconds(usage.ru_stime);

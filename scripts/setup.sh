@@ -8,7 +8,7 @@ packages=(
     # its elevated installer start.
     xdg-utils pkexec
     cmake ninja-build g++ pkg-config
-    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    libgtest-dev googletest
     libcurl4-openssl-dev libssl-dev openssl libsqlite3-dev zlib1g-dev
     qt6-base-dev libgl-dev fonts-dejavu-core
     binutils-mingw-w64-i686

@@ -99,14 +99,19 @@ typedef struct tagSIZE {
 #define INFINITE 0xFFFFFFFFu
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 
-#define MAKEWORD(a, b) ((WORD)(((BYTE)((DWORD_PTR_CAST(a)) & 0xff)) | ((WORD)((BYTE)((DWORD_PTR_CAST(b)) & 0xff))) << 8))
+#define MAKEWORD(a, b)                                                                          \
+    ((WORD)(((BYTE)((DWORD_PTR_CAST(a)) & 0xff)) | ((WORD)((BYTE)((DWORD_PTR_CAST(b)) & 0xff))) \
+                                                       << 8))
 #define DWORD_PTR_CAST(x) ((uintptr_t)(x))
-#define MAKELONG(a, b) ((LONG)(((WORD)(DWORD_PTR_CAST(a) & 0xffff)) | ((DWORD)((WORD)(DWORD_PTR_CAST(b) & 0xffff))) << 16))
+#define MAKELONG(a, b)                                                                           \
+    ((LONG)(((WORD)(DWORD_PTR_CAST(a) & 0xffff)) | ((DWORD)((WORD)(DWORD_PTR_CAST(b) & 0xffff))) \
+                                                       << 16))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
 #define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
 #define LOWORD(l) ((WORD)(DWORD_PTR_CAST(l) & 0xffff))
 #define HIWORD(l) ((WORD)((DWORD_PTR_CAST(l) >> 16) & 0xffff))
-#define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+#define RGB(r, g, b) \
+    ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
 #define GetRValue(rgb) ((BYTE)(rgb))
 #define GetGValue(rgb) ((BYTE)(((WORD)(rgb)) >> 8))
 #define GetBValue(rgb) ((BYTE)((rgb) >> 16))

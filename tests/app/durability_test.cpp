@@ -4,8 +4,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,8 +20,6 @@
 #include "platform/resources.h"
 #include "platform/test_seams.h"
 
-extern char** environ;
-
 namespace apptest {
 namespace {
 
@@ -31,9 +27,8 @@ using fixtures::Fault;
 
 const char kUrlVar[] = "ZELV_DURABILITY_URL";
 const char kTargetVar[] = "ZELV_DURABILITY_TARGET";
-// The child's descriptor on which it reports each save with one byte.
+// The number of the descriptor on which the child reports each save with one byte.
 const char kSavesVar[] = "ZELV_DURABILITY_SAVES_FD";
-constexpr int kSavesFd = 100;
 
 // The child: downloads, pausing (and so saving) and resuming again and again, until it is
 // killed; it reports every pause to the parent once the save is done.
@@ -66,36 +61,29 @@ TEST(DurabilityChild, PausesAndResumesUntilKilled) {
 
 class DurabilityTest : public ServedEngineTest {
   protected:
+    // A child with the read end of its save reports.
     struct Child {
-        pid_t pid = -1;
-        int saves = -1;  // read end of the child's save reports
+        fixtures::ChildProcess process;
+        int saves = -1;
+        ~Child() {
+            if (saves >= 0)
+                close(saves);
+        }
     };
 
-    Child SpawnChild() {
+    void StartChild(Child& child) {
         int pipeFds[2];
-        EXPECT_EQ(0, pipe2(pipeFds, O_CLOEXEC));
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e)
-            env.emplace_back(*e);
-        env.push_back(std::string(kUrlVar) + "=" + Url());
-        env.push_back(std::string(kTargetVar) + "=" + target_);
-        env.push_back(std::string(kSavesVar) + "=" + std::to_string(kSavesFd));
-        std::vector<char*> envp;
-        for (std::string& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], kSavesFd);
-        std::string self = "/proc/self/exe";
-        std::string filter = "--gtest_filter=DurabilityChild.*";
-        char* argv[] = {self.data(), filter.data(), nullptr};
-        Child child;
-        EXPECT_EQ(0, posix_spawn(&child.pid, self.c_str(), &actions, nullptr, argv, envp.data()));
-        posix_spawn_file_actions_destroy(&actions);
+        ASSERT_EQ(0, pipe2(pipeFds, O_CLOEXEC));
+        fixtures::ChildOptions options = ThisProgram("DurabilityChild.*");
+        options.setEnvironment = {std::string(kUrlVar) + "=" + Url(),
+                                  std::string(kTargetVar) + "=" + target_,
+                                  std::string(kSavesVar) + "=" + std::to_string(pipeFds[1])};
+        options.keepDescriptors = {pipeFds[1]};
+        std::string error;
+        const bool started = child.process.Start(options, &error);
         close(pipeFds[1]);
         child.saves = pipeFds[0];
-        return child;
+        ASSERT_TRUE(started) << error;
     }
 
     // Waits for the child's next save report; false when it ended first or none came in time
@@ -109,11 +97,8 @@ class DurabilityTest : public ServedEngineTest {
     }
 
     static void Kill(Child& child) {
-        ::kill(child.pid, SIGKILL);
-        int status = 0;
-        EXPECT_EQ(child.pid, waitpid(child.pid, &status, 0));
-        EXPECT_TRUE(WIFSIGNALED(status)) << "the child ended by itself";
-        close(child.saves);
+        child.process.Kill();
+        EXPECT_TRUE(WIFSIGNALED(child.process.status())) << "the child ended by itself";
     }
 };
 
@@ -125,8 +110,8 @@ TEST_F(DurabilityTest, EveryKillAfterASaveLeavesAStateThatResumesWhereItStoppedO
     int resumable = 0;
     for (int kill = 0; kill < 4; ++kill) {
         SCOPED_TRACE(kill);
-        Child child = SpawnChild();
-        ASSERT_GT(child.pid, 0);
+        Child child;
+        ASSERT_NO_FATAL_FAILURE(StartChild(child));
         // Killed after its first or second save, at a random moment of what follows:
         // downloading, pausing, saving again or resuming.
         const int savesFirst = 1 + static_cast<int>(random() % 2);

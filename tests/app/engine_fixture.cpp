@@ -1,14 +1,10 @@
 #include "engine_fixture.h"
 
-#include <spawn.h>
-
 #include <filesystem>
 
 #include "app/dl_info.h"
 #include "platform/registry.h"
 #include "platform/test_seams.h"
-
-extern char** environ;
 
 namespace apptest {
 
@@ -133,19 +129,10 @@ bool EngineTest::StoreEmpty() {
     return missing;
 }
 
-pid_t SpawnThisProgram(const std::string& filter, const std::vector<std::string>& extraEnv) {
-    std::vector<std::string> env(extraEnv);
-    for (char** e = environ; *e != nullptr; ++e)
-        env.emplace_back(*e);
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string self = "/proc/self/exe";
-    std::string onlyThese = "--gtest_filter=" + filter;
-    char* argv[] = {self.data(), onlyThese.data(), nullptr};
-    pid_t pid = -1;
-    return posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, envp.data()) == 0 ? pid : -1;
+fixtures::ChildOptions ThisProgram(const std::string& filter) {
+    fixtures::ChildOptions options;
+    options.argv = {fixtures::SelfProgram(), "--gtest_filter=" + filter};
+    return options;
 }
 
 void ServedEngineTest::SetUp() {

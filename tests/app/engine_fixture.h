@@ -2,8 +2,6 @@
 // that drive it the way its handlers do.
 #pragma once
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <string>
 #include <utility>
@@ -11,6 +9,7 @@
 
 #include "app/resource_text.h"
 #include "app_fixture.h"
+#include "fixtures/child_process.h"
 #include "fixtures/digest.h"
 #include "fixtures/fault_server.h"
 #include "platform/clock.h"
@@ -140,9 +139,8 @@ inline std::string Res(UINT id) {
 std::string PrepareDownload(TestDlg& dlg, const std::string& url, int split, const std::string& md5,
                             const std::string& target);
 
-// Starts this test program again, running only the tests that `filter` selects, with
-// `extraEnv` ("NAME=value") added to this process's environment; the child's id, or -1.
-pid_t SpawnThisProgram(const std::string& filter, const std::vector<std::string>& extraEnv);
+// How to start this test program again, running only the tests that `filter` selects.
+fixtures::ChildOptions ThisProgram(const std::string& filter);
 
 using fixtures::Md5Of;
 

@@ -1,6 +1,5 @@
 // The real executable, started as a user would start it (offscreen platform, no display).
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,8 +13,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <thread>
 
+#include "fixtures/child_process.h"
 #include "fixtures/named_pipe.h"
 #include "fixtures/sandbox.h"
 
@@ -28,10 +29,10 @@ std::string BinFolder() {
 }
 
 // How a start differs from the plain one: variables set (an empty value unsets one), the file
-// that takes standard error, the largest file size the process may write.
+// that takes its output, the largest file size the process may write.
 struct Launch {
     std::map<std::string, std::string> env;
-    std::string errors;
+    std::string output;
     rlim_t fileSizeLimit = RLIM_INFINITY;
 };
 
@@ -39,58 +40,33 @@ class ExecutableTest : public fixtures::SandboxTest {
   protected:
     void SetUp() override { fs::create_directories(sandbox_.Path("work")); }
 
-    void TearDown() override {
-        for (pid_t pid : started_) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
+    // Starts `program` in the work folder, offscreen, without the test's library path.
+    fixtures::ChildProcess& Start(const std::string& program, const Launch& launch = Launch()) {
+        std::map<std::string, std::string> env = {{"QT_QPA_PLATFORM", "offscreen"},
+                                                  {"LD_LIBRARY_PATH", ""}};
+        for (const auto& [name, value] : launch.env)
+            env[name] = value;
+        fixtures::ChildOptions options;
+        options.argv = {program};
+        options.outputPath = launch.output;
+        options.folder = sandbox_.Path("work");
+        for (const auto& [name, value] : env) {
+            if (value.empty()) {
+                options.unsetEnvironment.push_back(name);
+            } else {
+                options.setEnvironment.push_back(name + "=" + value);
+            }
         }
-    }
-
-    pid_t Start(const std::string& program, const Launch& launch = Launch()) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            unsetenv("LD_LIBRARY_PATH");
-            for (const auto& [name, value] : launch.env) {
-                if (value.empty()) {
-                    unsetenv(name.c_str());
-                } else {
-                    setenv(name.c_str(), value.c_str(), 1);
-                }
-            }
-            if (chdir(sandbox_.Path("work").c_str()) != 0)
-                _exit(126);
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, STDIN_FILENO);
-            if (!launch.errors.empty()) {
-                const int errors = open(launch.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-                dup2(errors, STDERR_FILENO);
-            }
-            if (launch.fileSizeLimit != RLIM_INFINITY) {
-                // A write past the limit then fails as on a full disk, instead of a signal.
-                signal(SIGXFSZ, SIG_IGN);
-                const rlimit limit{launch.fileSizeLimit, launch.fileSizeLimit};
-                setrlimit(RLIMIT_FSIZE, &limit);
-            }
-            execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        started_.push_back(pid);
-        return pid;
+        options.fileSizeLimit = launch.fileSizeLimit;
+        started_.push_back(std::make_unique<fixtures::ChildProcess>());
+        std::string error;
+        EXPECT_TRUE(started_.back()->Start(options, &error)) << error;
+        return *started_.back();
     }
 
     // The exit status when the process ends within `ms`, else -1 (still running).
-    int EndsWithin(pid_t pid, int ms) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < until) {
-            int status = 0;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                started_.erase(std::find(started_.begin(), started_.end(), pid));
-                return status;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return -1;
+    static int EndsWithin(fixtures::ChildProcess& process, int ms) {
+        return process.WaitForExit(std::chrono::milliseconds(ms)) ? process.status() : -1;
     }
 
     // The folder of the registry and of the single-instance lock.
@@ -150,25 +126,25 @@ class ExecutableTest : public fixtures::SandboxTest {
     }
 
     const std::string exe_ = BinFolder() + "/ZELVDownloader";
-    std::vector<pid_t> started_;
+    std::vector<std::unique_ptr<fixtures::ChildProcess>> started_;
 };
 
 TEST_F(ExecutableTest, ASecondStartEndsAtOnceAndAfterAKilledFirstANewStartRuns) {
-    const pid_t first = Start(exe_);
+    fixtures::ChildProcess& first = Start(exe_);
     ASSERT_TRUE(InstanceLockHeld(15000)) << "the first copy never took its single-instance lock";
     ASSERT_TRUE(LogAppears(15000)) << "the first copy never opened its log";
     ASSERT_EQ(-1, EndsWithin(first, 300)) << "the first copy runs its dialog";
 
-    const pid_t second = Start(exe_);
+    fixtures::ChildProcess& second = Start(exe_);
     const int status = EndsWithin(second, 10000);
     ASSERT_NE(-1, status) << "the second copy must end at once";
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(1, LogStarts()) << "the second copy opens no log";
     EXPECT_EQ(-1, EndsWithin(first, 200)) << "the first copy is not disturbed";
 
-    kill(first, SIGKILL);
+    first.Kill();
     EXPECT_NE(-1, EndsWithin(first, 5000));
-    const pid_t third = Start(exe_);
+    fixtures::ChildProcess& third = Start(exe_);
     EXPECT_TRUE(InstanceLockHeld(15000));
     EXPECT_EQ(-1, EndsWithin(third, 1000)) << "after the first was killed a new start runs";
 }
@@ -215,7 +191,7 @@ TEST_F(ExecutableTest, AStartWithADamagedResourceLibraryEndsAtOnce) {
 // together, whatever their runtime and temporary folders: a second start ends at once (a
 // message box would hold it) and opens no log.
 TEST_F(ExecutableTest, ASecondStartWithOtherRuntimeAndTemporaryFoldersEndsAtOnce) {
-    const pid_t first = Start(exe_);
+    fixtures::ChildProcess& first = Start(exe_);
     ASSERT_TRUE(LogAppears(15000)) << "the first copy never opened its log";
     const std::string otherRuntime =
         fixtures::Sandbox::Folder(sandbox_.Path("rt2"), 0700, geteuid());
@@ -265,12 +241,12 @@ TEST_F(ExecutableTest, AStartWithoutAUsableDisplayEndsWithOneLine) {
         SCOPED_TRACE(c.what);
         Launch launch;
         launch.env = c.env;
-        launch.errors = sandbox_.Path("start.err");
+        launch.output = sandbox_.Path("start-" + std::to_string(&c - cases) + ".out");
         const int status = EndsWithin(Start(exe_, launch), 20000);
         ASSERT_NE(-1, status) << "the start must end";
         ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
         EXPECT_NE(0, WEXITSTATUS(status));
-        const std::string said = fixtures::Sandbox::ReadFile(launch.errors);
+        const std::string said = fixtures::Sandbox::ReadFile(launch.output);
         EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n')) << said;
         EXPECT_EQ('\n', said.empty() ? 0 : said.back()) << said;
         EXPECT_NE(std::string::npos, said.find(c.said)) << said;
@@ -291,18 +267,16 @@ TEST_F(ExecutableTest, AResourceLibraryOnTheLibraryPathIsCheckedAndNeverWaitedOn
     launch.env["LD_LIBRARY_PATH"] = sandbox_.Path("none") + ":" + libraries;
 
     ASSERT_TRUE(fixtures::MakeNamedPipe(library));
-    const pid_t waiting = Start(lonely, launch);
+    fixtures::ChildProcess& waiting = Start(lonely, launch);
     const int status = EndsWithin(waiting, 10000);
     EXPECT_NE(-1, status) << "the start waited for the other end of the pipe";
     EXPECT_TRUE(status == -1 || WIFEXITED(status));
-    if (status == -1) {
-        kill(waiting, SIGKILL);
-        EndsWithin(waiting, 5000);
-    }
+    if (status == -1)
+        waiting.Kill();
 
     fs::remove(library);
     fs::copy_file(BinFolder() + "/ZELVDlderRes.dll", library);
-    const pid_t sound = Start(lonely, launch);
+    fixtures::ChildProcess& sound = Start(lonely, launch);
     EXPECT_TRUE(InstanceLockHeld(15000));
     EXPECT_EQ(-1, EndsWithin(sound, 1000)) << "the library found on the path runs the dialog";
 }
@@ -313,9 +287,9 @@ TEST_F(ExecutableTest, AFullDiskUnderTheLogLeavesTheProgramRunning) {
     sandbox_.WriteFile(sandbox_.Path("work/DownloadCfg.ini"),
                        "[Download#1]\nProductName=A\nURL=http://127.0.0.1:9/a.exe\n");
     // A first run shows where the log lies.
-    const pid_t first = Start(exe_);
+    fixtures::ChildProcess& first = Start(exe_);
     ASSERT_TRUE(LogAppears(15000));
-    kill(first, SIGKILL);
+    first.Kill();
     ASSERT_NE(-1, EndsWithin(first, 5000));
     ASSERT_EQ(1u, Logs().size());
     const std::string log = Logs().begin()->first;
@@ -327,7 +301,7 @@ TEST_F(ExecutableTest, AFullDiskUnderTheLogLeavesTheProgramRunning) {
     fs::remove(registry);
     Launch limited;
     limited.fileSizeLimit = full;
-    const pid_t second = Start(exe_, limited);
+    fixtures::ChildProcess& second = Start(exe_, limited);
     ASSERT_TRUE(InstanceLockHeld(15000));
     const auto setUp = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (!fixtures::Sandbox::Exists(registry) && std::chrono::steady_clock::now() < setUp)

@@ -2,14 +2,11 @@
 // without the exit's clean-up, and what the worker logged and saved after the close is on the
 // disk all the same. The run is a child process (this program again), since it ends there.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 
 #include "app/dl_info.h"
 #include "app/downloader_app.h"
@@ -53,18 +50,13 @@ TEST(QuickExitChild, EndsWhileAWorkerLives) {
 class QuickExitTest : public fixtures::SandboxTest {};
 
 TEST_F(QuickExitTest, TheWorkersLateLinesAndSavesReachTheDisk) {
-    const pid_t child = SpawnThisProgram("QuickExitChild.*", {std::string(kChildVar) + "=1"});
-    ASSERT_GT(child, 0);
-    int status = 0;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > until) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            FAIL() << "the child did not end";
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    fixtures::ChildOptions options = ThisProgram("QuickExitChild.*");
+    options.setEnvironment = {std::string(kChildVar) + "=1"};
+    fixtures::ChildProcess child;
+    std::string why;
+    ASSERT_TRUE(child.Start(options, &why)) << why;
+    ASSERT_TRUE(child.WaitForExit(std::chrono::seconds(60))) << "the child did not end";
+    const int status = child.status();
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(0, WEXITSTATUS(status));
 

@@ -77,10 +77,13 @@ bool VirtualDisplay::Start(const std::string& folder, std::string* error) {
 
 bool Robot::Run(const std::vector<std::string>& args, std::string* output) const {
     const std::string path = folder_ + "/xdotool-" + std::to_string(++calls_) + ".out";
-    std::vector<std::string> argv = {"/usr/bin/env", "DISPLAY=" + display_, kXdotool};
-    argv.insert(argv.end(), args.begin(), args.end());
+    fixtures::ChildOptions options;
+    options.argv = {kXdotool};
+    options.argv.insert(options.argv.end(), args.begin(), args.end());
+    options.outputPath = path;
+    options.setEnvironment = {"DISPLAY=" + display_};
     std::string error;
-    const bool ran = fixtures::RunTool(argv, path, kToolBound, &error);
+    const bool ran = fixtures::RunTool(options, kToolBound, &error);
     if (!ran)
         lastError_ = error;
     if (output != nullptr)
@@ -207,10 +210,12 @@ bool E2eTest::StartProgram() {
     logStart_ = Log().size();
     std::string error;
     // The test programs run offscreen; the program itself goes to the virtual display.
-    if (!program_.Start(
-            {"/usr/bin/env", "QT_QPA_PLATFORM=xcb", "DISPLAY=" + display_->name(), "/bin/sh", "-c",
-             "cd \"$0\" && exec \"$1\"", sandbox_.Path("work"), BinFolder() + "/ZELVDownloader"},
-            sandbox_.Path("program.out"), &error)) {
+    fixtures::ChildOptions options;
+    options.argv = {BinFolder() + "/ZELVDownloader"};
+    options.outputPath = sandbox_.Path("program.out");
+    options.folder = sandbox_.Path("work");
+    options.setEnvironment = {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display_->name()};
+    if (!program_.Start(options, &error)) {
         ADD_FAILURE() << error;
         return false;
     }

@@ -1,7 +1,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,18 +9,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "fixtures/child_process.h"
 #include "fixtures/sandbox.h"
 #include "platform/clock.h"
 #include "platform/lasterror.h"
 #include "platform/sync.h"
-
-extern char** environ;
 
 namespace {
 
@@ -60,41 +59,27 @@ class Child {
         if (pipe2(fds, O_CLOEXEC) != 0)
             return;
         readEnd_ = fds[0];
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e)
-            env.emplace_back(*e);
-        env.push_back(std::string("ZELV_MUTEX_CHILD=") + mode);
-        env.push_back("ZELV_MUTEX_NAME=" + name);
-        env.push_back("ZELV_MUTEX_REPORT_FD=" + std::to_string(fds[1]));
-        std::vector<char*> envp;
-        for (std::string& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        char program[] = "/proc/self/exe";
-        char* argv[] = {program, nullptr};
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        // Keeps the descriptor's number (a dup2 onto a fixed one could replace an inherited
-        // lock descriptor); onto itself it only loses its close-on-exec flag.
-        posix_spawn_file_actions_adddup2(&actions, fds[1], fds[1]);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&pid_, program, &actions, nullptr, argv, envp.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        fixtures::ChildOptions options;
+        options.argv = {fixtures::SelfProgram()};
+        options.setEnvironment = {std::string("ZELV_MUTEX_CHILD=") + mode,
+                                  "ZELV_MUTEX_NAME=" + name,
+                                  "ZELV_MUTEX_REPORT_FD=" + std::to_string(fds[1])};
+        // Under its own number: a dup2 onto a fixed one could replace an inherited lock
+        // descriptor.
+        options.keepDescriptors = {fds[1]};
+        // What the child inherits is what these tests are about: all that exec leaves open.
+        options.closeOtherDescriptors = false;
+        std::string error;
+        started_ = process_.Start(options, &error);
         close(fds[1]);
     }
 
     ~Child() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            Wait();
-        }
         if (readEnd_ >= 0)
             close(readEnd_);
     }
 
-    bool started() const { return pid_ > 0; }
+    bool started() const { return started_; }
 
     // The character the child reported on its pipe, or 0 when none came in time.
     char Report() {
@@ -105,30 +90,24 @@ class Child {
         return 0;
     }
 
-    // The child's exit status, or -1 when it did not end in time (it is killed then).
+    // The child's exit status, 1000 and the signal when one ended it, or -1 when it did not end
+    // in time (it is killed then).
     int Wait() {
-        for (int i = 0; i < 2000 && pid_ > 0; ++i) {
-            int status = 0;
-            const pid_t ended = waitpid(pid_, &status, WNOHANG);
-            if (ended == pid_) {
-                pid_ = -1;
-                if (WIFEXITED(status))
-                    return WEXITSTATUS(status);
-                return WIFSIGNALED(status) ? 1000 + WTERMSIG(status) : -1;
-            }
-            if (ended < 0)
-                break;
-            Sleep(10);
+        if (!process_.WaitForExit(std::chrono::seconds(20))) {
+            process_.Kill();
+            return -1;
         }
-        if (pid_ > 0)
-            kill(pid_, SIGKILL);
-        return -1;
+        const int status = process_.status();
+        if (WIFEXITED(status))
+            return WEXITSTATUS(status);
+        return WIFSIGNALED(status) ? 1000 + WTERMSIG(status) : -1;
     }
 
-    void Kill() { kill(pid_, SIGKILL); }
+    void Kill() { process_.Kill(); }
 
   private:
-    pid_t pid_ = -1;
+    fixtures::ChildProcess process_;
+    bool started_ = false;
     int readEnd_ = -1;
 };
 
