@@ -120,7 +120,7 @@ DWORD WrittenBytes(apptest::TestDlg& dlg, int split) {
 // Runs `body` inside a real main dialog; false when the dialog did not run.
 bool RunDialog(const std::string& sandbox, const std::function<void(apptest::TestDlg&)>& body) {
     EnterSandbox(sandbox);
-    platform::EnsureUi();
+    platform::testing::EnsureUi();
     HMODULE resources = LoadLibraryA("ZELVDlderRes.dll");
     if (resources == nullptr) {
         std::fprintf(stderr, "cannot load the resource library\n");

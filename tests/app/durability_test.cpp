@@ -38,7 +38,7 @@ TEST(DurabilityChild, PausesAndResumesUntilKilled) {
     if (url == nullptr || target == nullptr || std::getenv(kSavesVar) == nullptr)
         GTEST_SKIP() << "runs only as the child of DurabilityTest";
     const int saves = std::atoi(std::getenv(kSavesVar));
-    platform::EnsureUi();
+    platform::testing::EnsureUi();
     HMODULE resources = LoadLibraryA("ZELVDlderRes.dll");
     ASSERT_NE(nullptr, resources);
     AfxSetResourceHandle(resources);

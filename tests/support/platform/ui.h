@@ -8,8 +8,3 @@ namespace platform::testing {
 void EnsureUi();
 
 }  // namespace platform::testing
-
-namespace platform {
-// Also by this name, which the benchmark and the durability test use.
-using testing::EnsureUi;
-}  // namespace platform
