@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "log/md5_checksum.h"
-#include "platform/cstring.h"
-#include "platform/path.h"
-#include "platform/xdg.h"
+#include "platform/base/cstring.h"
+#include "platform/base/path.h"
+#include "platform/base/xdg.h"
 #include "random_file.h"
 
 namespace {

@@ -37,10 +37,10 @@
 #include "fixtures/nginx_server.h"
 #include "fixtures/sandbox.h"
 #include "log/md5_checksum.h"
-#include "platform/app.h"
-#include "platform/path.h"
+#include "platform/afx/app.h"
+#include "platform/base/path.h"
+#include "platform/base/xdg.h"
 #include "platform/test_seams.h"
-#include "platform/xdg.h"
 #include "random_file.h"
 
 namespace {

@@ -2,10 +2,10 @@
 // enables. It checks nothing; the caller takes the three texts after OK.
 #pragma once
 
-#include "platform/cstring.h"
-#include "platform/dialog.h"
-#include "platform/message_map.h"
-#include "platform/runtime_class.h"
+#include "platform/afx/dialog.h"
+#include "platform/afx/message_map.h"
+#include "platform/afx/runtime_class.h"
+#include "platform/base/cstring.h"
 #include "resource.h"
 
 class CConfigProxyDlg : public CDialog {

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "app/dl_info.h"
-#include "platform/exceptions.h"
+#include "platform/base/exceptions.h"
 
 namespace {
 

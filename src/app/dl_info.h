@@ -7,9 +7,9 @@
 
 #include <atomic>
 
-#include "platform/cstring.h"
-#include "platform/file.h"
-#include "platform/types.h"
+#include "platform/base/cstring.h"
+#include "platform/base/types.h"
+#include "platform/fs/file.h"
 
 enum { MODE_NONE = 0, MODE_CHECK_HEADER = 1, MODE_DOWNLOAD = 2 };
 

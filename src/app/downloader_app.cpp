@@ -1,11 +1,11 @@
 #include "app/downloader_app.h"
 
 #include "app/downloader_dlg.h"
-#include "platform/lasterror.h"
-#include "platform/messages.h"
-#include "platform/resources.h"
-#include "platform/sync.h"
-#include "platform/window_ops.h"
+#include "platform/base/lasterror.h"
+#include "platform/kernel/sync.h"
+#include "platform/modules/resources.h"
+#include "platform/window/messages.h"
+#include "platform/window/window_ops.h"
 
 BEGIN_MESSAGE_MAP(CZELVDownloaderApp, CWinApp)
 ON_COMMAND(ID_HELP, &CWinApp::OnHelp)

@@ -1,8 +1,8 @@
 // The application object: single instance, resource library, modal main dialog.
 #pragma once
 
-#include "platform/app.h"
-#include "platform/message_map.h"
+#include "platform/afx/app.h"
+#include "platform/afx/message_map.h"
 
 class CZELVDownloaderDlg;
 

@@ -3,7 +3,7 @@
 
 #include "app/downloader_app.h"
 #include "app/downloader_dlg.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 void CZELVDownloaderApp::EndIfWorkerOutlivedClose(CZELVDownloaderDlg& dlg) {
     if (!dlg.HasLiveWorker())

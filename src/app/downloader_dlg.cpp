@@ -4,9 +4,9 @@
 
 #include "app/curl_use.h"
 #include "app/dl_info.h"
-#include "platform/messages.h"
-#include "platform/resources.h"
-#include "platform/sync.h"
+#include "platform/kernel/sync.h"
+#include "platform/modules/resources.h"
+#include "platform/window/messages.h"
 
 BEGIN_MESSAGE_MAP(CZELVDownloaderDlg, CDialog)
 ON_WM_PAINT()

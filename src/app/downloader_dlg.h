@@ -8,11 +8,11 @@
 #include <thread>
 
 #include "log/log_file.h"
-#include "platform/cstring.h"
-#include "platform/dialog.h"
-#include "platform/file.h"
-#include "platform/gdi.h"
-#include "platform/message_map.h"
+#include "platform/afx/dialog.h"
+#include "platform/afx/message_map.h"
+#include "platform/base/cstring.h"
+#include "platform/fs/file.h"
+#include "platform/gdi/gdi.h"
 #include "resource.h"
 
 struct DLInfo;

@@ -3,10 +3,10 @@
 #include "app/downloader_dlg.h"
 #include "app/resource_text.h"
 #include "app/url_file_name.h"
-#include "platform/clock.h"
-#include "platform/file_dialog.h"
-#include "platform/sync.h"
-#include "platform/thread.h"
+#include "platform/afx/file_dialog.h"
+#include "platform/kernel/clock.h"
+#include "platform/kernel/sync.h"
+#include "platform/kernel/thread.h"
 
 namespace {
 constexpr DWORD ACTION_DEBOUNCE_MS = 500;

@@ -3,9 +3,9 @@
 #include <climits>
 
 #include "app/downloader_dlg.h"
-#include "platform/controls.h"
-#include "platform/file.h"
-#include "platform/profile.h"
+#include "platform/afx/controls.h"
+#include "platform/fs/file.h"
+#include "platform/fs/profile.h"
 
 namespace {
 

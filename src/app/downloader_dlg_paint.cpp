@@ -2,8 +2,8 @@
 #include <cstring>
 
 #include "app/downloader_dlg.h"
-#include "platform/paint_dc.h"
-#include "platform/shell.h"
+#include "platform/afx/paint_dc.h"
+#include "platform/shell/shell.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include "app/config_proxy_dlg.h"
 #include "app/downloader_dlg.h"
-#include "platform/inet.h"
-#include "platform/lasterror.h"
+#include "platform/base/lasterror.h"
+#include "platform/shell/inet.h"
 
 BOOL CZELVDownloaderDlg::GetProxySetting() {
     m_logFile.WriteLog("+++++ GetProxySetting()", FALSE, LOG_INFO);

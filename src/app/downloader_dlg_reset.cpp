@@ -2,10 +2,10 @@
 #include "app/dl_info.h"
 #include "app/downloader_dlg.h"
 #include "app/resource_text.h"
-#include "platform/folders.h"
-#include "platform/registry.h"
-#include "platform/sync.h"
-#include "platform/thread.h"
+#include "platform/fs/folders.h"
+#include "platform/kernel/sync.h"
+#include "platform/kernel/thread.h"
+#include "platform/registry/registry.h"
 
 BOOL CZELVDownloaderDlg::IsWorkerActive() const {
     DWORD dwExitCode = 0;

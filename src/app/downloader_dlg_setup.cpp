@@ -2,9 +2,9 @@
 // the configuration, the system proxy, the default target path and the saved download.
 #include "app/dl_info.h"
 #include "app/downloader_dlg.h"
-#include "platform/folders.h"
-#include "platform/font.h"
-#include "platform/gdi_object.h"
+#include "platform/fs/folders.h"
+#include "platform/gdi/font.h"
+#include "platform/gdi/gdi_object.h"
 
 namespace {
 struct FontChange {

@@ -6,7 +6,7 @@
 // counts that the last flush of the output file put on the disk, never more.
 #include "app/dl_info.h"
 #include "app/downloader_dlg.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 namespace {
 const char kBaseKey[] = "SOFTWARE\\Corvantis\\Downloader";

@@ -1,7 +1,7 @@
 // The target path: the only writer of m_strDLFullName.
 #include "app/downloader_dlg.h"
 #include "app/url_file_name.h"
-#include "platform/shell.h"
+#include "platform/shell/shell.h"
 
 void CZELVDownloaderDlg::UpdateDLFullName(const CString& strFullName) {
     m_logFile.WriteLog("+++++ UpdateDLFullName()", FALSE, LOG_INFO);

@@ -1,8 +1,8 @@
 // Texts of the resource library by id, and its format texts filled in.
 #pragma once
 
-#include "platform/cstring.h"
-#include "platform/types.h"
+#include "platform/base/cstring.h"
+#include "platform/base/types.h"
 
 CString LoadText(UINT nID);
 // The format text of string nID with the arguments its id fixes (never a CString object).

@@ -14,8 +14,8 @@
 #include "app/dl_info.h"
 #include "app/downloader_dlg.h"
 #include "app/resource_text.h"
-#include "platform/clock.h"
-#include "platform/sync.h"
+#include "platform/kernel/clock.h"
+#include "platform/kernel/sync.h"
 
 namespace {
 constexpr int kOpenTries = 4;

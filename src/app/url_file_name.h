@@ -1,7 +1,7 @@
 // The file name that a download's URL gives its target file.
 #pragma once
 
-#include "platform/cstring.h"
+#include "platform/base/cstring.h"
 
 // The text after the URL's last '/'. A '\' in it would be a folder separator of the target
 // path, so the name is cut to what follows its last '\'; "." and ".." name folders and give

@@ -2,9 +2,9 @@
 
 #include <cstdarg>
 
-#include "platform/folders.h"
-#include "platform/systime.h"
-#include "platform/wnd.h"
+#include "platform/afx/wnd.h"
+#include "platform/fs/folders.h"
+#include "platform/kernel/systime.h"
 
 namespace {
 

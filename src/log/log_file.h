@@ -4,9 +4,9 @@
 
 #include <mutex>
 
-#include "platform/cstring.h"
-#include "platform/file.h"
-#include "platform/types.h"
+#include "platform/base/cstring.h"
+#include "platform/base/types.h"
+#include "platform/fs/file.h"
 
 class CWnd;
 

@@ -6,8 +6,8 @@
 #include <new>
 
 #include "log/log_file.h"
-#include "platform/exceptions.h"
-#include "platform/file.h"
+#include "platform/base/exceptions.h"
+#include "platform/fs/file.h"
 
 struct MD5Context {
     EVP_MD_CTX* evp;

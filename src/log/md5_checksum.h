@@ -3,8 +3,8 @@
 
 #include <cstddef>
 
-#include "platform/cstring.h"
-#include "platform/types.h"
+#include "platform/base/cstring.h"
+#include "platform/base/types.h"
 
 class CLogFile;
 struct MD5Context;

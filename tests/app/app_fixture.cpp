@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "platform/app.h"
-#include "platform/path.h"
+#include "platform/afx/app.h"
+#include "platform/base/path.h"
 
 namespace apptest {
 

@@ -11,10 +11,10 @@
 #include "app/dl_info.h"
 #include "engine_fixture.h"
 #include "fixtures/fault_server.h"
-#include "platform/file_dialog.h"
-#include "platform/sync.h"
+#include "platform/afx/file_dialog.h"
+#include "platform/kernel/sync.h"
+#include "platform/kernel/thread.h"
 #include "platform/test_seams.h"
-#include "platform/thread.h"
 
 namespace apptest {
 namespace {

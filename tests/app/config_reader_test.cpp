@@ -6,7 +6,7 @@
 
 #include "app_fixture.h"
 #include "fixtures/named_pipe.h"
-#include "platform/file.h"
+#include "platform/fs/file.h"
 #include "platform/test_seams.h"
 
 namespace apptest {

@@ -7,9 +7,9 @@
 
 #include "engine_checks.h"
 #include "engine_fixture.h"
-#include "platform/folders.h"
-#include "platform/lasterror.h"
-#include "platform/registry.h"
+#include "platform/base/lasterror.h"
+#include "platform/fs/folders.h"
+#include "platform/registry/registry.h"
 
 namespace apptest {
 namespace {

@@ -10,8 +10,8 @@
 #include "app/dl_info.h"
 #include "engine_fixture.h"
 #include "fixtures/fault_server.h"
-#include "platform/clock.h"
-#include "platform/registry.h"
+#include "platform/kernel/clock.h"
+#include "platform/registry/registry.h"
 #include "platform/test_seams.h"
 
 namespace apptest {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app_fixture.h"
-#include "platform/sync.h"
+#include "platform/kernel/sync.h"
 
 namespace apptest {
 namespace {

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "app/dl_info.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "platform/test_seams.h"
 
 namespace apptest {

@@ -12,7 +12,7 @@
 #include "fixtures/child_process.h"
 #include "fixtures/digest.h"
 #include "fixtures/fault_server.h"
-#include "platform/clock.h"
+#include "platform/kernel/clock.h"
 #include "platform/test_seams.h"
 
 namespace apptest {

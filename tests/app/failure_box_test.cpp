@@ -3,8 +3,8 @@
 #include <atomic>
 
 #include "app_fixture.h"
-#include "platform/sync.h"
-#include "platform/thread.h"
+#include "platform/kernel/sync.h"
+#include "platform/kernel/thread.h"
 
 namespace apptest {
 namespace {

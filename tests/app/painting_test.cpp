@@ -15,8 +15,8 @@
 
 #include "app_fixture.h"
 #include "fixtures/named_pipe.h"
-#include "platform/gdi.h"
-#include "platform/shell.h"
+#include "platform/gdi/gdi.h"
+#include "platform/shell/shell.h"
 #include "platform/test_seams.h"
 
 namespace apptest {

@@ -20,8 +20,8 @@
 #include "fixtures/fault_server.h"  // PatternBytes
 #include "fixtures/nginx_server.h"
 #include "fixtures/squid_proxy.h"
-#include "platform/clock.h"
-#include "platform/registry.h"
+#include "platform/kernel/clock.h"
+#include "platform/registry/registry.h"
 #include "platform/test_seams.h"
 
 namespace apptest {

@@ -6,7 +6,7 @@
 
 #include "app/dl_info.h"
 #include "engine_fixture.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 namespace apptest {
 namespace {

@@ -4,8 +4,8 @@
 
 #include "app/dl_info.h"
 #include "engine_fixture.h"
-#include "platform/file.h"
-#include "platform/registry.h"
+#include "platform/fs/file.h"
+#include "platform/registry/registry.h"
 #include "platform/test_seams.h"
 
 namespace apptest {

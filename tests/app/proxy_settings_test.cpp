@@ -11,8 +11,8 @@
 
 #include "app/config_proxy_dlg.h"
 #include "app_fixture.h"
-#include "platform/inet.h"
-#include "platform/lasterror.h"
+#include "platform/base/lasterror.h"
+#include "platform/shell/inet.h"
 #include "proxy_dialog_driver.h"
 
 namespace apptest {

@@ -11,8 +11,8 @@
 #include "app/dl_info.h"
 #include "app/downloader_app.h"
 #include "engine_fixture.h"
-#include "platform/app.h"
-#include "platform/resources.h"
+#include "platform/afx/app.h"
+#include "platform/modules/resources.h"
 #include "platform/test_seams.h"
 
 namespace apptest {

@@ -14,10 +14,10 @@
 
 #include "app/dl_info.h"
 #include "engine_fixture.h"
-#include "platform/registry.h"
+#include "platform/base/xdg.h"
+#include "platform/kernel/thread.h"
+#include "platform/registry/registry.h"
 #include "platform/test_seams.h"
-#include "platform/thread.h"
-#include "platform/xdg.h"
 
 namespace apptest {
 namespace {

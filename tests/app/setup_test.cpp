@@ -9,8 +9,8 @@
 #include "app/dl_info.h"
 #include "engine_fixture.h"
 #include "fixtures/fault_server.h"
+#include "platform/modules/resources.h"
 #include "platform/res_builder.h"
-#include "platform/resources.h"
 #include "platform/test_seams.h"
 
 namespace apptest {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app_fixture.h"
-#include "platform/sync.h"
-#include "platform/thread.h"
+#include "platform/kernel/sync.h"
+#include "platform/kernel/thread.h"
 
 namespace apptest {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "app/dl_info.h"
 #include "engine_fixture.h"
-#include "platform/shell.h"
+#include "platform/shell/shell.h"
 #include "platform/test_seams.h"
 
 namespace apptest {

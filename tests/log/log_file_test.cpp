@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "fixtures/sandbox.h"
-#include "platform/folders.h"
-#include "platform/path.h"
-#include "platform/systime.h"
+#include "platform/base/path.h"
+#include "platform/fs/folders.h"
+#include "platform/kernel/systime.h"
 #include "platform/test_seams.h"
 
 namespace {

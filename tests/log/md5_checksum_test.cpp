@@ -22,8 +22,8 @@
 
 #include "fixtures/sandbox.h"
 #include "log/log_file.h"
-#include "platform/file.h"
-#include "platform/path.h"
+#include "platform/base/path.h"
+#include "platform/fs/file.h"
 
 namespace {
 

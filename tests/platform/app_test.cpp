@@ -1,17 +1,17 @@
 // The class library's main routine, once per program (it makes and ends Qt's application).
-#include "platform/app.h"
+#include "platform/afx/app.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <thread>
 
-#include "platform/dispatch.h"
-#include "platform/exceptions.h"
-#include "platform/message_box.h"
-#include "platform/messages.h"
-#include "platform/ui_queue.h"
-#include "platform/window_ops.h"
+#include "platform/base/exceptions.h"
+#include "platform/window/dispatch.h"
+#include "platform/window/message_box.h"
+#include "platform/window/messages.h"
+#include "platform/window/ui_queue.h"
+#include "platform/window/window_ops.h"
 #include "window_test_support.h"
 
 namespace {

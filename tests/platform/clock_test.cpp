@@ -1,10 +1,10 @@
-#include "platform/clock.h"
+#include "platform/kernel/clock.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
-#include "platform/sync.h"
+#include "platform/kernel/sync.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The control messages as the model answers them, from any thread and without the user
 // interface: lists, selections, check marks and progress bars.
-#include "platform/controls.h"
+#include "platform/afx/controls.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/exceptions.h"
-#include "platform/window_model.h"
-#include "platform/window_ops.h"
+#include "platform/base/exceptions.h"
+#include "platform/window/window_model.h"
+#include "platform/window/window_ops.h"
 
 namespace {
 

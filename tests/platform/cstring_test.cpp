@@ -1,4 +1,4 @@
-#include "platform/cstring.h"
+#include "platform/base/cstring.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/exceptions.h"
+#include "platform/base/exceptions.h"
 
 namespace {
 

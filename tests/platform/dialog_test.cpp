@@ -1,13 +1,13 @@
-#include "platform/dialog.h"
+#include "platform/afx/dialog.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
-#include "platform/qt_view.h"
-#include "platform/user_input.h"
-#include "platform/window_ops.h"
+#include "platform/view/qt_view.h"
+#include "platform/window/user_input.h"
+#include "platform/window/window_ops.h"
 #include "window_test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/file_dialog.h"
+#include "platform/afx/file_dialog.h"
 
 #include <gtest/gtest.h>
 

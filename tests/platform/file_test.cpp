@@ -1,4 +1,4 @@
-#include "platform/file.h"
+#include "platform/fs/file.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "fixtures/sandbox.h"
-#include "platform/lasterror.h"
-#include "platform/path.h"
+#include "platform/base/lasterror.h"
+#include "platform/base/path.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/folders.h"
+#include "platform/fs/folders.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,10 +11,10 @@
 #include <string>
 
 #include "fixtures/sandbox.h"
-#include "platform/file.h"
-#include "platform/lasterror.h"
-#include "platform/path.h"
-#include "platform/xdg.h"
+#include "platform/base/lasterror.h"
+#include "platform/base/path.h"
+#include "platform/base/xdg.h"
+#include "platform/fs/file.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // Fonts as GDI objects, and the small geometry helpers.
-#include "platform/font.h"
+#include "platform/gdi/font.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
 
-#include "platform/geometry.h"
+#include "platform/base/geometry.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 
 #include "fixtures/named_pipe.h"
 #include "fixtures/sandbox.h"
-#include "platform/gdi.h"
-#include "platform/lasterror.h"
+#include "platform/base/lasterror.h"
+#include "platform/gdi/gdi.h"
 
 namespace {
 

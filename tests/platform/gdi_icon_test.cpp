@@ -3,10 +3,10 @@
 
 #include <vector>
 
-#include "platform/gdi.h"
-#include "platform/messages.h"
-#include "platform/resources.h"
-#include "platform/window_ops.h"
+#include "platform/gdi/gdi.h"
+#include "platform/modules/resources.h"
+#include "platform/window/messages.h"
+#include "platform/window/window_ops.h"
 #include "res_builder.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Drawing into memory DCs: fills, raster operations, DC attributes, brushes and bitmaps as GDI
 // objects, and the CDC / CBrush / CBitmap classes.
-#include "platform/gdi.h"
+#include "platform/gdi/gdi.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/lasterror.h"
+#include "platform/base/lasterror.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <thread>
 
-#include "platform/cstring.h"
-#include "platform/gdi.h"
-#include "platform/lasterror.h"
-#include "platform/paint_dc.h"
-#include "platform/window_ops.h"
+#include "platform/afx/paint_dc.h"
+#include "platform/base/cstring.h"
+#include "platform/base/lasterror.h"
+#include "platform/gdi/gdi.h"
+#include "platform/window/window_ops.h"
 #include "window_test_support.h"
 
 namespace {

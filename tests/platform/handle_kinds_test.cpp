@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "fixtures/sandbox.h"
-#include "platform/gdi.h"
-#include "platform/lasterror.h"
-#include "platform/registry.h"
-#include "platform/registry_store.h"
-#include "platform/resources.h"
-#include "platform/sync.h"
-#include "platform/window_model.h"
-#include "platform/window_ops.h"
+#include "platform/base/lasterror.h"
+#include "platform/gdi/gdi.h"
+#include "platform/kernel/sync.h"
+#include "platform/modules/resources.h"
+#include "platform/registry/registry.h"
+#include "platform/registry/registry_store.h"
+#include "platform/window/window_model.h"
+#include "platform/window/window_ops.h"
 #include "res_builder.h"
 
 namespace {

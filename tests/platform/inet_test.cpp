@@ -1,4 +1,4 @@
-#include "platform/inet.h"
+#include "platform/shell/inet.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/lasterror.h"
+#include "platform/base/lasterror.h"
 #include "platform/test_seams.h"
 
 namespace {

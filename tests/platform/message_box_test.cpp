@@ -3,9 +3,9 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/message_box.h"
-#include "platform/messages.h"
-#include "platform/sync.h"
+#include "platform/kernel/sync.h"
+#include "platform/window/message_box.h"
+#include "platform/window/messages.h"
 #include "window_test_support.h"
 
 namespace {

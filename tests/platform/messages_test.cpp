@@ -1,15 +1,15 @@
-#include "platform/messages.h"
-#include "platform/message_box.h"
+#include "platform/window/messages.h"
+#include "platform/window/message_box.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include "platform/exceptions.h"
-#include "platform/lasterror.h"
-#include "platform/sync.h"
-#include "platform/window_ops.h"
+#include "platform/base/exceptions.h"
+#include "platform/base/lasterror.h"
+#include "platform/kernel/sync.h"
+#include "platform/window/window_ops.h"
 #include "window_test_support.h"
 
 namespace {

@@ -18,9 +18,9 @@
 
 #include "fixtures/child_process.h"
 #include "fixtures/sandbox.h"
-#include "platform/clock.h"
-#include "platform/lasterror.h"
-#include "platform/sync.h"
+#include "platform/base/lasterror.h"
+#include "platform/kernel/clock.h"
+#include "platform/kernel/sync.h"
 
 namespace {
 

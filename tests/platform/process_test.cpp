@@ -11,11 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/sandbox.h"
-#include "platform/kernel_object.h"
-#include "platform/lasterror.h"
-#include "platform/process.h"
-#include "platform/process_internal.h"
-#include "platform/textconv_internal.h"
+#include "platform/base/lasterror.h"
+#include "platform/base/textconv_internal.h"
+#include "platform/kernel/kernel_object.h"
+#include "platform/process/process.h"
+#include "platform/process/process_internal.h"
 
 namespace {
 

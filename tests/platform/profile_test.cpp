@@ -1,4 +1,4 @@
-#include "platform/profile.h"
+#include "platform/fs/profile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 
 #include "fixtures/named_pipe.h"
 #include "fixtures/sandbox.h"
-#include "platform/lasterror.h"
+#include "platform/base/lasterror.h"
 #include "platform/test_seams.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "fixtures/sandbox.h"
-#include "platform/registry_store.h"
-#include "platform/xdg.h"
+#include "platform/base/xdg.h"
+#include "platform/registry/registry_store.h"
 
 namespace {
 

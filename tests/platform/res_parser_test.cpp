@@ -1,4 +1,4 @@
-#include "platform/res_parser.h"
+#include "platform/modules/res_parser.h"
 
 #include <gtest/gtest.h>
 

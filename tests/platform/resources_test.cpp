@@ -1,4 +1,4 @@
-#include "platform/resources.h"
+#include "platform/modules/resources.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "fixtures/sandbox.h"
-#include "platform/cstring.h"
-#include "platform/lasterror.h"
+#include "platform/base/cstring.h"
+#include "platform/base/lasterror.h"
 #include "platform/res_builder.h"
 #include "resource.h"  // the resource library's ids
 

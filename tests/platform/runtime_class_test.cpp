@@ -1,10 +1,10 @@
-#include "platform/runtime_class.h"
+#include "platform/afx/runtime_class.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "platform/dialog.h"
+#include "platform/afx/dialog.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 
 #include "fixtures/named_pipe.h"
 #include "fixtures/sandbox.h"
-#include "platform/kernel_object.h"
-#include "platform/lasterror.h"
-#include "platform/shell.h"
+#include "platform/base/lasterror.h"
+#include "platform/base/textconv_internal.h"
+#include "platform/kernel/kernel_object.h"
+#include "platform/shell/shell.h"
 #include "platform/test_seams.h"
-#include "platform/textconv_internal.h"
 
 namespace {
 

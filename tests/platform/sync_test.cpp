@@ -1,4 +1,4 @@
-#include "platform/sync.h"
+#include "platform/kernel/sync.h"
 
 #include <gtest/gtest.h>
 
@@ -7,11 +7,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/kernel_object.h"
-#include "platform/lasterror.h"
-#include "platform/thread.h"
-#include "platform/wait_pump.h"
+#include "platform/base/lasterror.h"
+#include "platform/kernel/clock.h"
+#include "platform/kernel/kernel_object.h"
+#include "platform/kernel/thread.h"
+#include "platform/kernel/wait_pump.h"
 
 namespace {
 

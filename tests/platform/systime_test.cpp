@@ -1,4 +1,4 @@
-#include "platform/systime.h"
+#include "platform/kernel/systime.h"
 
 #include <gtest/gtest.h>
 

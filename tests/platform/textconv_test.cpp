@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/lasterror.h"
-#include "platform/textconv.h"
+#include "platform/base/lasterror.h"
+#include "platform/base/textconv.h"
 
 namespace {
 

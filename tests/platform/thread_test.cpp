@@ -1,4 +1,4 @@
-#include "platform/thread.h"
+#include "platform/kernel/thread.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +8,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/exceptions.h"
-#include "platform/kernel_object.h"
-#include "platform/lasterror.h"
-#include "platform/sync.h"
+#include "platform/base/exceptions.h"
+#include "platform/base/lasterror.h"
+#include "platform/kernel/clock.h"
+#include "platform/kernel/kernel_object.h"
+#include "platform/kernel/sync.h"
 #include "platform/test_seams.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/clock.h"
-#include "platform/messages.h"
+#include "platform/kernel/clock.h"
+#include "platform/window/messages.h"
 #include "window_test_support.h"
 
 namespace {

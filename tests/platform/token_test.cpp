@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/kernel_object.h"
-#include "platform/lasterror.h"
-#include "platform/sync.h"
+#include "platform/base/lasterror.h"
+#include "platform/kernel/kernel_object.h"
+#include "platform/kernel/sync.h"
+#include "platform/process/token.h"
 #include "platform/test_seams.h"
-#include "platform/token.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/ui_queue.h"
+#include "platform/window/ui_queue.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/exceptions.h"
-#include "platform/file_dialog.h"
-#include "platform/messages.h"
-#include "platform/sync.h"
+#include "platform/afx/file_dialog.h"
+#include "platform/base/exceptions.h"
+#include "platform/kernel/sync.h"
+#include "platform/window/messages.h"
 #include "window_test_support.h"
 
 namespace {

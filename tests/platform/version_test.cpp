@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/lasterror.h"
-#include "platform/version.h"
+#include "platform/base/lasterror.h"
+#include "platform/kernel/version.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <fstream>
 #include <thread>
 
-#include "platform/drawing_port.h"
-#include "platform/font.h"
+#include "platform/gdi/font.h"
 #include "platform/res_builder.h"
-#include "platform/window_model.h"
-#include "platform/window_ops.h"
+#include "platform/window/drawing_port.h"
+#include "platform/window/window_model.h"
+#include "platform/window/window_ops.h"
 #include "window_test_support.h"
 
 namespace {

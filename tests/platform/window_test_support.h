@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "fixtures/sandbox.h"
-#include "platform/app.h"
-#include "platform/dialog.h"
-#include "platform/font.h"
-#include "platform/resources.h"
+#include "platform/afx/app.h"
+#include "platform/afx/dialog.h"
+#include "platform/gdi/font.h"
+#include "platform/modules/resources.h"
 #include "platform/test_seams.h"
-#include "platform/window_model.h"
-#include "platform/window_ops.h"
+#include "platform/window/window_model.h"
+#include "platform/window/window_ops.h"
 
 namespace wintest {
 

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "platform/dialog.h"
-#include "platform/window_model.h"
+#include "platform/afx/dialog.h"
+#include "platform/window/window_model.h"
 
 namespace platform::testing {
 

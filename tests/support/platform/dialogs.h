@@ -3,8 +3,8 @@
 
 #include <cstddef>
 
-#include "platform/resources.h"
-#include "platform/types.h"
+#include "platform/base/types.h"
+#include "platform/modules/resources.h"
 
 class CDialog;
 

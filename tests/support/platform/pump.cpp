@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "platform/ui_queue.h"
+#include "platform/window/ui_queue.h"
 
 namespace platform::testing {
 

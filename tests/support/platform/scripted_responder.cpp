@@ -1,6 +1,6 @@
 #include "platform/scripted_responder.h"
 
-#include "platform/qt_view.h"
+#include "platform/view/qt_view.h"
 
 namespace platform::testing {
 

@@ -1,13 +1,13 @@
 // Message boxes and the Save-As dialog answered by a test instead of the real Qt dialogs, as
-// the layer's dialog presenter (platform/message_box.h): called on the user-interface thread,
-// where the box would be shown, also for boxes that workers ask for.
+// the layer's dialog presenter (platform/window/message_box.h): called on the user-interface
+// thread, where the box would be shown, also for boxes that workers ask for.
 #pragma once
 
 #include <functional>
 #include <mutex>
 #include <vector>
 
-#include "platform/message_box.h"
+#include "platform/window/message_box.h"
 
 namespace platform::testing {
 

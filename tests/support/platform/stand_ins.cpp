@@ -3,10 +3,10 @@
 #include <atomic>
 #include <string>
 
-#include "platform/inet.h"
-#include "platform/profile.h"
-#include "platform/systime.h"
-#include "platform/thread.h"
+#include "platform/fs/profile.h"
+#include "platform/kernel/systime.h"
+#include "platform/kernel/thread.h"
+#include "platform/shell/inet.h"
 
 namespace platform::testing {
 

@@ -4,7 +4,7 @@
 
 #include <ctime>
 
-#include "platform/types.h"
+#include "platform/base/types.h"
 
 namespace platform::testing {
 

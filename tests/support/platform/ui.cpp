@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "platform/qt_session.h"
-#include "platform/ui_queue.h"
+#include "platform/view/qt_session.h"
+#include "platform/window/ui_queue.h"
 
 namespace platform::testing {
 

@@ -17,9 +17,9 @@
 #include <QRadioButton>
 #include <QScreen>
 
-#include "platform/qt_view.h"
-#include "platform/qt_view_widgets.h"
-#include "platform/window_model.h"
+#include "platform/view/qt_view.h"
+#include "platform/view/qt_view_widgets.h"
+#include "platform/window/window_model.h"
 
 namespace platform::testing {
 
