@@ -31,17 +31,17 @@
 #include <vector>
 
 #include "app/dl_info.h"
-#include "engine_fixture.h"
-#include "fixtures/child_process.h"
-#include "fixtures/fault_server.h"
-#include "fixtures/nginx_server.h"
-#include "fixtures/sandbox.h"
 #include "log/md5_checksum.h"
 #include "platform/afx/app.h"
 #include "platform/base/path.h"
 #include "platform/base/xdg.h"
-#include "platform/test_seams.h"
 #include "random_file.h"
+#include "support/app/engine_fixture.h"
+#include "support/child_process.h"
+#include "support/fault_server.h"
+#include "support/nginx_server.h"
+#include "support/platform/test_seams.h"
+#include "support/sandbox.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app_fixture.h"
 #include "platform/kernel/sync.h"
+#include "support/app/app_fixture.h"
 
 namespace apptest {
 namespace {

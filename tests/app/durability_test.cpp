@@ -14,11 +14,11 @@
 #include <thread>
 
 #include "app/dl_info.h"
-#include "engine_checks.h"
-#include "engine_fixture.h"
 #include "platform/afx/app.h"
 #include "platform/modules/resources.h"
-#include "platform/test_seams.h"
+#include "support/app/engine_checks.h"
+#include "support/app/engine_fixture.h"
+#include "support/platform/test_seams.h"
 
 namespace apptest {
 namespace {

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "app/dl_info.h"
-#include "engine_fixture.h"
 #include "platform/base/xdg.h"
 #include "platform/kernel/thread.h"
 #include "platform/registry/registry.h"
-#include "platform/test_seams.h"
+#include "support/app/engine_fixture.h"
+#include "support/platform/test_seams.h"
 
 namespace apptest {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "app_fixture.h"
-#include "platform/test_seams.h"
+#include "support/app/app_fixture.h"
+#include "support/platform/test_seams.h"
 
 namespace apptest {
 namespace {

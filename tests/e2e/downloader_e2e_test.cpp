@@ -8,7 +8,7 @@
 #include <regex>
 
 #include "e2e/e2e_fixture.h"
-#include "fixtures/digest.h"
+#include "support/digest.h"
 
 namespace e2e {
 namespace {

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-#include "fixtures/digest.h"
+#include "support/digest.h"
 
 namespace e2e {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "fixtures/child_process.h"
-#include "fixtures/nginx_server.h"
-#include "fixtures/sandbox.h"
+#include "support/child_process.h"
+#include "support/nginx_server.h"
+#include "support/sandbox.h"
 
 namespace e2e {
 

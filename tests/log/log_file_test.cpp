@@ -15,11 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "fixtures/sandbox.h"
 #include "platform/base/path.h"
 #include "platform/fs/folders.h"
 #include "platform/kernel/systime.h"
-#include "platform/test_seams.h"
+#include "support/platform/test_seams.h"
+#include "support/sandbox.h"
 
 namespace {
 

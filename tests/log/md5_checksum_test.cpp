@@ -20,10 +20,10 @@
 #include <regex>
 #include <string>
 
-#include "fixtures/sandbox.h"
 #include "log/log_file.h"
 #include "platform/base/path.h"
 #include "platform/fs/file.h"
+#include "support/sandbox.h"
 
 namespace {
 

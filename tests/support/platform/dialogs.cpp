@@ -1,4 +1,4 @@
-#include "platform/dialogs.h"
+#include "support/platform/dialogs.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "platform/pump.h"
+#include "support/platform/pump.h"
 
 #include <QCoreApplication>
 #include <QTimer>

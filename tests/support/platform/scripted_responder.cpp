@@ -1,4 +1,4 @@
-#include "platform/scripted_responder.h"
+#include "support/platform/scripted_responder.h"
 
 #include "platform/view/qt_view.h"
 

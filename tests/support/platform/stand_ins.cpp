@@ -1,4 +1,4 @@
-#include "platform/stand_ins.h"
+#include "support/platform/stand_ins.h"
 
 #include <atomic>
 #include <string>

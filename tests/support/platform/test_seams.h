@@ -15,15 +15,15 @@
 // layer's own, in the headers of their concerns; those used with these are included here.
 #pragma once
 
-#include "platform/dialogs.h"
 #include "platform/kernel/kernel_object.h"
 #include "platform/modules/resources.h"
 #include "platform/process/token.h"
-#include "platform/pump.h"
-#include "platform/scripted_responder.h"
 #include "platform/shell/shell.h"
-#include "platform/stand_ins.h"
-#include "platform/ui.h"
-#include "platform/view_driver.h"
 #include "platform/window/message_box.h"
 #include "platform/window/messages.h"
+#include "support/platform/dialogs.h"
+#include "support/platform/pump.h"
+#include "support/platform/scripted_responder.h"
+#include "support/platform/stand_ins.h"
+#include "support/platform/ui.h"
+#include "support/platform/view_driver.h"

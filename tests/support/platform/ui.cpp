@@ -1,4 +1,4 @@
-#include "platform/ui.h"
+#include "support/platform/ui.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "platform/view_driver.h"
+#include "support/platform/view_driver.h"
 
 #include <QAbstractButton>
 #include <QApplication>
