@@ -41,7 +41,9 @@ class CString {
     void FormatV(const char* format, va_list args) ZELV_PRINTF(2, 0);
     void AppendFormat(const char* format, ...) ZELV_PRINTF(2, 3);
     void AppendFormatV(const char* format, va_list args) ZELV_PRINTF(2, 0);
-    BOOL LoadString(UINT id);  // current resource module; FALSE, text kept, if missing or empty
+    // From the current resource module; FALSE, text kept, if missing or empty. Defined with the
+    // resource modules (platform/modules), so a program that links base alone cannot call it.
+    BOOL LoadString(UINT id);
 
     CString Mid(int first) const;
     CString Mid(int first, int count) const;
