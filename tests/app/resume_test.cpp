@@ -205,6 +205,10 @@ struct ReplacedCase {
     std::string stored;  // the validator saved after the restart
 };
 
+void PrintTo(const ReplacedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ReplacedFileTest : public ResumeTest, public ::testing::WithParamInterface<ReplacedCase> {};
 
 const char kDate1[] = "Tue, 01 Dec 2026 10:00:00 GMT";
