@@ -301,6 +301,8 @@ void CZELVDownloaderDlg::RunTransfers() {
             if (StartAgainFromZero(file, nSplit, strNewValidator)) {
                 nAdded = AddTransfers(multi, handles, file, NULL);
                 nRunning = nAdded;
+            } else {
+                nAdded = 1;  // none succeeded: the run ends as dropped, and is resumed
             }
         }
         SetEvent(m_hEvent);
