@@ -16,6 +16,17 @@
 
 namespace {
 
+// The lower-cased line is the header `name` (lower case): the name, blanks, then its colon.
+bool StartsWithName(const CString& strLower, const char* name) {
+    const int nName = static_cast<int>(std::strlen(name));
+    if (!(strLower.Left(nName) == name))
+        return false;
+    int i = nName;
+    while (i < strLower.GetLength() && (strLower[i] == ' ' || strLower[i] == '\t'))
+        ++i;
+    return i < strLower.GetLength() && strLower[i] == ':';
+}
+
 void ReadHeaderLine(HTTPHeaderInfo* pInfo, const char* data, size_t total) {
     CString strLine(data, static_cast<int>(total));
     if (pInfo->strFirstLine.IsEmpty()) {
@@ -29,7 +40,9 @@ void ReadHeaderLine(HTTPHeaderInfo* pInfo, const char* data, size_t total) {
     }
     CString strLower = strLine;
     strLower.MakeLower();
-    if (strLower.Find("content-length") >= 0) {
+    // Only the headers themselves: a name merely containing these (X-Original-Content-Length)
+    // describes something else.
+    if (StartsWithName(strLower, "content-length")) {
         const int nColon = strLower.ReverseFind(':');
         const CString strValue = nColon >= 0 ? strLower.Mid(nColon + 1) : strLower;
         unsigned long long ullValue = 0;
@@ -37,7 +50,7 @@ void ReadHeaderLine(HTTPHeaderInfo* pInfo, const char* data, size_t total) {
             ullValue = 0;
         pInfo->ullContentLength = ullValue;
         pInfo->dwContentLength = static_cast<DWORD>(ullValue);
-    } else if (strLower.Find("accept-ranges: bytes") >= 0) {
+    } else if (strLower.Find("accept-ranges: bytes") == 0) {
         pInfo->bRangesByte = TRUE;
     }
 }
@@ -99,6 +112,12 @@ void CheckAnswer(DLInfo* pInfo) {
         curl_easy_getinfo(pInfo->pEasy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &nLength);
         if (nLength >= 0 && static_cast<ULONGLONG>(nLength) != pInfo->ullServerSize) {
             pInfo->nFault = DL_FAULT_SIZE_CHANGED;
+            return;
+        }
+        // A server that ignores ranges ignores If-Range too: only an answer that names the
+        // same file may go on; any other is another file, none of whose bytes belong here.
+        if (pInfo->pIfRange != nullptr && AnswerValidator(pInfo->pEasy) != *pInfo->pIfRange) {
+            pInfo->nFault = DL_FAULT_FILE_CHANGED;
             return;
         }
         if (pInfo->dwStartRange != 0) {

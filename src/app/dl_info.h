@@ -34,6 +34,7 @@ enum DLFault {
     DL_FAULT_FILE,            // the output file could not be positioned or written
     DL_FAULT_OVERRUN,         // more bytes than the range holds (the rest was dropped)
     DL_FAULT_PAST_CLAIM,      // more bytes than the answer's Content-Range claims (dropped)
+    DL_FAULT_FILE_CHANGED,    // 200 to If-Range: the server's file is no longer the one resumed
 };
 
 // One record per connection. "Zeroed" means value-initialised (new DLInfo[n]()).
@@ -55,7 +56,14 @@ struct DLInfo {
     ULONGLONG ullSkip = 0;       // bytes of the answer that lie before the position (already held)
     int nFault = DL_FAULT_NONE;
     ULONGLONG ullServerSize = 0;  // the size that the probe reported, for the answer's check
+    // The validator that the request sent with If-Range, null without one.
+    const CString* pIfRange = nullptr;
 };
+
+// The validator of an answer that If-Range can use: its strong ETag, else its Last-Modified,
+// else empty. A weak ETag (W/...) is never one: If-Range compares strongly, so a server would
+// answer every such request with the whole file.
+CString AnswerValidator(CURL* curl);
 
 // The system's one libcurl write function (user pointer: an HTTPHeaderInfo or a DLInfo).
 size_t CurlWriteCallback(char* data, size_t size, size_t nmemb, void* userp);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "log/log_file.h"
 #include "platform/afx/dialog.h"
@@ -162,6 +163,10 @@ class CZELVDownloaderDlg : public CDialog {
     // Engine state beyond the fixed members.
     // The server size that the records were made for; a resume into another size restarts.
     DWORD m_nRecordsSize;
+    // The last probe's validator of the server's file, and the one of the file whose bytes the
+    // records hold (sent with If-Range on a resume; empty: none known, resumed unchecked).
+    CString m_strServerValidator;
+    CString m_strRecordsValidator;
     // Set by the completion step around its checks: only a completion check deletes and asks.
     BOOL m_bCompletionCheck;
     // The header request's bound on the whole request, in seconds: its connect time-out and
@@ -196,6 +201,11 @@ class CZELVDownloaderDlg : public CDialog {
     BOOL OpenOutputFile(CFile& file, BOOL& bResume);
     BOOL SyncOutputFile(CFile& file, int nSplit);
     BOOL TransferEnded(int nIndex, int nResult);
+    // The transfers of every unfinished range, added to the multi handle; returns their count.
+    int AddTransfers(CURLM* multi, std::vector<CURL*>& handles, CFile& file, curl_slist* pIfRange);
+    void RemoveTransfers(CURLM* multi, std::vector<CURL*>& handles);
+    // The server's file changed under the held ranges: all of them again, from zero.
+    BOOL StartAgainFromZero(CFile& file, int nSplit, const CString& strValidator);
     void TreatServerAsWithoutRanges();
     void ShowProxyLink(BOOL bShow);
     void ShowResumeWarning();

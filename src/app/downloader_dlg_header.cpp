@@ -78,6 +78,7 @@ BOOL CZELVDownloaderDlg::CheckHTTPHeader() {
         } else if (nCode == 200) {
             m_nServerFileSize = headerInfo.dwContentLength;
             m_bRangesByte = headerInfo.bRangesByte;
+            m_strServerValidator = AnswerValidator(curl);
             WriteLogLine(LOG_INFO,
                          "Succeeded to check connection!! File size is %d; support ranges = %d",
                          static_cast<int>(m_nServerFileSize), m_bRangesByte.load());

@@ -10,6 +10,8 @@
 
 namespace {
 const char kBaseKey[] = "SOFTWARE\\Corvantis\\Downloader";
+// The server file's validator (ETag or Last-Modified) that the saved ranges were fetched under.
+const char kValidatorName[] = "ServerFileValidator";
 constexpr REGSAM kOpenAccess = KEY_READ | KEY_WRITE;
 constexpr REGSAM kCreateAccess = KEY_WRITE | KEY_QUERY_VALUE;
 constexpr DWORD kTextBuffer = 260;
@@ -184,6 +186,12 @@ BOOL CZELVDownloaderDlg::LoadRegProgressInfo() {
         }
         m_bRangesByte = dwValue != 0 ? TRUE : FALSE;
         logNumber("SupportRangesByte", dwValue);
+        // A state saved without it resumes unchecked, as it always did.
+        m_strRecordsValidator.Empty();
+        if (ReadRegText(key, kValidatorName, strText)) {
+            m_strRecordsValidator = strText;
+            logText(kValidatorName, strText);
+        }
 
         SelectProductOfURL();
         bResult = TRUE;
@@ -266,6 +274,7 @@ HKEY CZELVDownloaderDlg::WriteRegProgressInfo() {
     SetText(key, "FullName", m_strDLFullName);
     SetNumber(key, "SplitNumber", static_cast<DWORD>(m_nSplitNum.load()));
     SetNumber(key, "ServerFileSize", m_nServerFileSize);
+    SetText(key, kValidatorName, m_strServerValidator);
     SetNumber(key, "SupportRangesByte", m_bRangesByte ? 1u : 0u);
     SetText(key, "UN", m_strProxyUser);
     SetText(key, "XX", m_strProxyPassword);
@@ -285,8 +294,11 @@ void CZELVDownloaderDlg::ForgetSavedConnections() {
     for (int i = 0; i < MAX_SPLIT_NUM; ++i)
         SHDeleteKeyA(HKEY_LOCAL_MACHINE, ConnectionKeyPath(i));
     CRegKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ProgressKeyPath(), 0, kOpenAccess, &key) == ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ProgressKeyPath(), 0, kOpenAccess, &key) ==
+        ERROR_SUCCESS) {
         SetNumber(key, "ServerFileSize", m_nServerFileSize);
+        SetText(key, kValidatorName, m_strRecordsValidator);
+    }
 }
 
 void CZELVDownloaderDlg::TreatServerAsWithoutRanges() {

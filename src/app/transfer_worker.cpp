@@ -42,6 +42,8 @@ const char* FaultText(int nFault) {
             return "the server sent more than the range; the rest was dropped";
         case DL_FAULT_PAST_CLAIM:
             return "the server sent more bytes than its Content-Range claims; the rest was dropped";
+        case DL_FAULT_FILE_CHANGED:
+            return "the server answered If-Range with the whole file: its file has changed";
         default:
             return "";
     }
@@ -143,6 +145,7 @@ BOOL CZELVDownloaderDlg::SetOutputLength(CFile& file, BOOL& bResume) {
         }
         if (!bResume) {
             // A kill between the two must not leave keys that count bytes the file lost.
+            m_strRecordsValidator = m_strServerValidator;
             ForgetSavedConnections();
             file.SetLength(m_nServerFileSize);
         }
@@ -241,7 +244,100 @@ void CZELVDownloaderDlg::RunTransfers() {
         FillFreshRecords(nSplit, &file);
     WriteLogLine(LOG_INFO, "Detect this resume download ? %d", bResume);
 
+    // A resumed range is asked for only if the server's file is still the one it came from.
+    curl_slist* pIfRange = NULL;
+    if (bResume && !m_strRecordsValidator.IsEmpty())
+        pIfRange = curl_slist_append(NULL, "If-Range: " + m_strRecordsValidator);
     std::vector<CURL*> handles(static_cast<size_t>(nSplit), nullptr);
+    int nAdded = AddTransfers(multi, handles, file, pIfRange);
+
+    WriteLogLine(LOG_INFO, "Add total %d connections in multi-handle! Start to PERFORM~", nAdded);
+    int nSucceeded = 0;
+    int nRunning = 0;
+    BOOL bRangesIgnored = FALSE;
+    SetTimer(IDT_PROGRESS, PROGRESS_TIMER_MS, NULL);
+
+    do {
+        const CURLMcode mc = curl_multi_perform(multi, &nRunning);
+        if (mc > 0)
+            WriteLogLine(LOG_ERROR, "Got Multi-Handle error == %d", mc);
+        if (m_nStatus != STATUS_DOWNLOADING) {
+            m_logFile.WriteLog("** Force to PAUSE all connections.", FALSE, LOG_INFO);
+            for (CURL* easy : handles) {
+                if (easy != NULL)
+                    curl_easy_pause(easy, CURLPAUSE_ALL);
+            }
+            break;
+        }
+        BOOL bFileChanged = FALSE;
+        CString strNewValidator;
+        int nQueued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &nQueued)) {
+            int j = 0;
+            while (j < nSplit && handles[static_cast<size_t>(j)] != msg->easy_handle)
+                ++j;
+            if (j == nSplit) {
+                WriteLogLine(LOG_ERROR, "**Connection%d : FAILED %d -- %s", j, msg->data.result,
+                             curl_easy_strerror(msg->data.result));
+                continue;
+            }
+            if (TransferEnded(j, msg->data.result))
+                ++nSucceeded;
+            if (m_pDLInfo[j].nFault == DL_FAULT_RANGES_IGNORED || m_pDLInfo[j].nAnswer == 2)
+                bRangesIgnored = TRUE;
+            if (m_pDLInfo[j].nFault == DL_FAULT_FILE_CHANGED && !bFileChanged) {
+                bFileChanged = TRUE;
+                strNewValidator = AnswerValidator(msg->easy_handle);
+            }
+        }
+        if (bFileChanged) {
+            // Nothing of the answers was written; the held ranges belong to the old file.
+            RemoveTransfers(multi, handles);
+            curl_slist_free_all(pIfRange);
+            pIfRange = NULL;
+            nSucceeded = 0;
+            nAdded = 0;
+            nRunning = 0;
+            if (StartAgainFromZero(file, nSplit, strNewValidator)) {
+                nAdded = AddTransfers(multi, handles, file, NULL);
+                nRunning = nAdded;
+            } else {
+                nAdded = 1;  // none succeeded: the run ends as dropped, and is resumed
+            }
+        }
+        SetEvent(m_hEvent);
+        if (nRunning != 0)
+            curl_multi_poll(multi, NULL, 0, kPollMs, NULL);
+    } while (nRunning != 0);
+    // Also a run that leaves before its first pass: the resume that started it waits for this.
+    SetEvent(m_hEvent);
+
+    // Records that hold every byte make a complete download, whatever the transfers reported:
+    // the progress tick completes it, and neither the split nor the drop path may intervene.
+    const BOOL bAllHeld = RecordsHoldEveryByte(nSplit);
+    if (bRangesIgnored && m_nSplitNum > 1 && !bAllHeld)
+        TreatServerAsWithoutRanges();
+
+    SyncOutputFile(file, nSplit);
+    if (m_nStatus == STATUS_DOWNLOADING && nSucceeded != nAdded && !bAllHeld) {
+        m_logFile.WriteLog("Detect this download process is dropped!!", FALSE, LOG_ERROR);
+        ConnectionsDropped();
+    }
+
+    RemoveTransfers(multi, handles);
+    curl_slist_free_all(pIfRange);
+    m_logFile.WriteLog("curl_multi_cleanup", FALSE, LOG_INFO);
+    curl_multi_cleanup(multi);
+    m_logFile.WriteLog("curl_global_cleanup", FALSE, LOG_INFO);
+    m_logFile.WriteLog("close download file", FALSE, LOG_INFO);
+    file.Abort();
+    Sleep(kEndPauseMs);
+    m_logFile.WriteLog("----- PerformDownload()", FALSE, LOG_INFO);
+}
+
+int CZELVDownloaderDlg::AddTransfers(CURLM* multi, std::vector<CURL*>& handles, CFile& file,
+                                     curl_slist* pIfRange) {
+    const int nSplit = static_cast<int>(handles.size());
     int nAdded = 0;
     for (int i = 0; i < nSplit; ++i) {
         CURL* easy = curl_easy_init();
@@ -272,7 +368,10 @@ void CZELVDownloaderDlg::RunTransfers() {
         info.ullSkip = 0;
         info.nFault = DL_FAULT_NONE;
         info.ullServerSize = m_nServerFileSize;
+        info.pIfRange = pIfRange != NULL ? &m_strRecordsValidator : nullptr;
         curl_easy_setopt(easy, CURLOPT_RANGE, strRange.GetString());
+        if (pIfRange != NULL)
+            curl_easy_setopt(easy, CURLOPT_HTTPHEADER, pIfRange);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlWriteCallback);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, &info);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, TRANSFER_CONNECT_TIMEOUT);
@@ -281,74 +380,38 @@ void CZELVDownloaderDlg::RunTransfers() {
         curl_multi_add_handle(multi, easy);
         ++nAdded;
     }
+    return nAdded;
+}
 
-    WriteLogLine(LOG_INFO, "Add total %d connections in multi-handle! Start to PERFORM~", nAdded);
-    int nSucceeded = 0;
-    int nRunning = 0;
-    BOOL bRangesIgnored = FALSE;
-    SetTimer(IDT_PROGRESS, PROGRESS_TIMER_MS, NULL);
-
-    do {
-        const CURLMcode mc = curl_multi_perform(multi, &nRunning);
-        if (mc > 0)
-            WriteLogLine(LOG_ERROR, "Got Multi-Handle error == %d", mc);
-        if (m_nStatus != STATUS_DOWNLOADING) {
-            m_logFile.WriteLog("** Force to PAUSE all connections.", FALSE, LOG_INFO);
-            for (CURL* easy : handles) {
-                if (easy != NULL)
-                    curl_easy_pause(easy, CURLPAUSE_ALL);
-            }
-            break;
-        }
-        int nQueued = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi, &nQueued)) {
-            int j = 0;
-            while (j < nSplit && handles[static_cast<size_t>(j)] != msg->easy_handle)
-                ++j;
-            if (j == nSplit) {
-                WriteLogLine(LOG_ERROR, "**Connection%d : FAILED %d -- %s", j, msg->data.result,
-                             curl_easy_strerror(msg->data.result));
-                continue;
-            }
-            if (TransferEnded(j, msg->data.result))
-                ++nSucceeded;
-            if (m_pDLInfo[j].nFault == DL_FAULT_RANGES_IGNORED || m_pDLInfo[j].nAnswer == 2)
-                bRangesIgnored = TRUE;
-        }
-        SetEvent(m_hEvent);
-        if (nRunning != 0)
-            curl_multi_poll(multi, NULL, 0, kPollMs, NULL);
-    } while (nRunning != 0);
-    // Also a run that leaves before its first pass: the resume that started it waits for this.
-    SetEvent(m_hEvent);
-
-    // Records that hold every byte make a complete download, whatever the transfers reported:
-    // the progress tick completes it, and neither the split nor the drop path may intervene.
-    const BOOL bAllHeld = RecordsHoldEveryByte(nSplit);
-    if (bRangesIgnored && m_nSplitNum > 1 && !bAllHeld)
-        TreatServerAsWithoutRanges();
-
-    SyncOutputFile(file, nSplit);
-    if (m_nStatus == STATUS_DOWNLOADING && nSucceeded != nAdded && !bAllHeld) {
-        m_logFile.WriteLog("Detect this download process is dropped!!", FALSE, LOG_ERROR);
-        ConnectionsDropped();
-    }
-
-    for (int i = 0; i < nSplit; ++i) {
+void CZELVDownloaderDlg::RemoveTransfers(CURLM* multi, std::vector<CURL*>& handles) {
+    for (CURL*& easy : handles) {
         m_logFile.WriteLog("curl_multi_remove_handle", FALSE, LOG_INFO);
-        if (handles[static_cast<size_t>(i)] != NULL)
-            curl_multi_remove_handle(multi, handles[static_cast<size_t>(i)]);
+        if (easy != NULL)
+            curl_multi_remove_handle(multi, easy);
         m_logFile.WriteLog("curl_easy_cleanup", FALSE, LOG_INFO);
-        if (handles[static_cast<size_t>(i)] != NULL)
-            curl_easy_cleanup(handles[static_cast<size_t>(i)]);
+        if (easy != NULL)
+            curl_easy_cleanup(easy);
+        easy = NULL;
     }
-    m_logFile.WriteLog("curl_multi_cleanup", FALSE, LOG_INFO);
-    curl_multi_cleanup(multi);
-    m_logFile.WriteLog("curl_global_cleanup", FALSE, LOG_INFO);
-    m_logFile.WriteLog("close download file", FALSE, LOG_INFO);
-    file.Abort();
-    Sleep(kEndPauseMs);
-    m_logFile.WriteLog("----- PerformDownload()", FALSE, LOG_INFO);
+}
+
+BOOL CZELVDownloaderDlg::StartAgainFromZero(CFile& file, int nSplit, const CString& strValidator) {
+    // The stale keys go, and the records count nothing, before the file changes.
+    m_strRecordsValidator = strValidator;
+    ForgetSavedConnections();
+    FillFreshRecords(nSplit, &file);
+    m_logFile.WriteLog(
+        "The file on the server is no longer the one whose ranges were kept (If-Range was "
+        "answered with the whole file); every range starts again from zero",
+        FALSE, LOG_ERROR);
+    try {
+        file.SetLength(m_nServerFileSize);
+    } catch (CException* e) {
+        e->Delete();
+        m_logFile.WriteLog("set the length of the download file failed", FALSE, LOG_ERROR);
+        return FALSE;
+    }
+    return TRUE;
 }
 
 BOOL CZELVDownloaderDlg::TransferEnded(int j, int nResult) {

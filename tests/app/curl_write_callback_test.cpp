@@ -30,8 +30,15 @@ TEST(WriteCallback, HeaderLinesGiveTheLengthTheRangeFlagAndTheFirstLine) {
         {{"HTTP/1.1 200 OK\r\n", "Accept-Ranges: none\r\n"}, 0, FALSE},
         // A later unreadable length replaces an earlier one.
         {{"HTTP/1.1 200 OK\r\n", "Content-Length: 5\r\n", "Content-Length: abc\r\n"}, 0, FALSE},
-        // Found anywhere in a line, read after its last colon.
-        {{"HTTP/1.1 200 OK\r\n", "X-Original-Content-Length: a:77\r\n"}, 77, FALSE},
+        // Only the headers themselves, named at the start of the line; read after its last
+        // colon.
+        {{"HTTP/1.1 200 OK\r\n", "Content-Length: 5\r\n", "X-Original-Content-Length: 77\r\n"},
+         5,
+         FALSE},
+        {{"HTTP/1.1 200 OK\r\n", "Content-Lengths: 77\r\n"}, 0, FALSE},
+        {{"HTTP/1.1 200 OK\r\n", "Content-Length\t: 77\r\n"}, 77, FALSE},
+        {{"HTTP/1.1 200 OK\r\n", "X-Accept-Ranges: bytes\r\n"}, 0, FALSE},
+        {{"HTTP/1.1 200 OK\r\n", "X-Note: accept-ranges: bytes\r\n"}, 0, FALSE},
         // A second answer (after a proxy's challenge) starts afresh.
         {{"HTTP/1.1 407 Proxy Authentication Required\r\n", "Content-Length: 3400\r\n",
           "Accept-Ranges: bytes\r\n", "HTTP/1.1 200 OK\r\n"},

@@ -109,6 +109,18 @@ class ResumeTest : public ServedEngineTest {
         }
         return saved;
     }
+    // A text of the saved download's settings; empty when there is none.
+    static std::string SavedText(const char* name) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvantis\\Downloader\\Progress", 0,
+                          KEY_READ, &key) != ERROR_SUCCESS)
+            return "";
+        char text[260] = {0};
+        DWORD size = sizeof(text) - 1;
+        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+        RegCloseKey(key);
+        return text;
+    }
     void Reset() {
         ForgetLog();
         server_.ClearFaults("/setup.exe");
@@ -179,6 +191,133 @@ TEST_F(ResumeTest, AStateThatNoLongerFitsStartsEveryRangeAgain) {
         EXPECT_TRUE(TargetBytes() == bytes_);
         EXPECT_TRUE(LogHas("every range starts again"));
     }
+}
+
+// A server file replaced by another of the same size while the download was paused. With a
+// validator that If-Range can use, the resume asks under it, the whole-file answer starts every
+// range again from zero, and what is saved afterwards is the new file's under its own
+// validator. Without one the resume goes on unchecked, as it always did.
+struct ReplacedCase {
+    const char* name;
+    fixtures::FaultServer::Validators before, after;
+    bool restored;       // resumed by a new run from the saved state
+    std::string sent;    // If-Range of the resume; empty: none
+    std::string stored;  // the validator saved after the restart
+};
+
+void PrintTo(const ReplacedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ReplacedFileTest : public ResumeTest, public ::testing::WithParamInterface<ReplacedCase> {};
+
+const char kDate1[] = "Tue, 01 Dec 2026 10:00:00 GMT";
+const char kDate2[] = "Wed, 02 Dec 2026 10:00:00 GMT";
+
+INSTANTIATE_TEST_SUITE_P(
+    Validators, ReplacedFileTest,
+    ::testing::Values(
+        ReplacedCase{"StrongETag", {"\"v1\"", ""}, {"\"v2\"", ""}, false, "\"v1\"", "\"v2\""},
+        ReplacedCase{"LastModifiedAloneRestored", {"", kDate1}, {"", kDate2}, true, kDate1, kDate2},
+        ReplacedCase{"WeakETagBesideLastModified",
+                     {"W/\"v1\"", kDate1},
+                     {"W/\"v2\"", kDate2},
+                     false,
+                     kDate1,
+                     kDate2},
+        ReplacedCase{"WeakETagAlone", {"W/\"v1\"", ""}, {"W/\"v2\"", ""}, false, "", ""},
+        ReplacedCase{"NoValidatorRestored", {}, {}, true, "", ""}),
+    [](const ::testing::TestParamInfo<ReplacedCase>& info) { return info.param.name; });
+
+TEST_P(ReplacedFileTest, ASameSizeFileIsNeverSplicedToTheHeldRanges) {
+    const ReplacedCase& c = GetParam();
+    const std::string replaced = fixtures::PatternBytes(kSize, 8);
+    server_.AddFile("/setup.exe", bytes_, c.before);
+    const bool checked = !c.sent.empty();
+    // Unchecked, the result mixes both files: no MD5 may stop the run there.
+    const std::string md5 = checked ? Md5Of(replaced) : "";
+    size_t from = 0;
+    const auto pauseOnceBytesCame = [&](TestDlg& dlg) {
+        ASSERT_TRUE(PumpUntil([&] { return Written(dlg) > 100000; }, 20000));
+        dlg.OnBnClickedAction();
+        ASSERT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+    };
+    const auto resumeReplaced = [&](TestDlg& dlg) {
+        server_.AddFile("/setup.exe", replaced, c.after);
+        from = server_.Requests().size();
+        dlg.OnBnClickedAction();
+        if (checked) {
+            ASSERT_TRUE(
+                PumpUntil([&] { return LogHas("every range starts again from zero"); }, 20000));
+            ASSERT_NO_FATAL_FAILURE(pauseOnceBytesCame(dlg));
+            const std::string old = bytes_;
+            bytes_ = replaced;
+            EXPECT_GT(CheckSavedRanges(4), 0u) << "the saves hold the new file's bytes";
+            bytes_ = old;
+            EXPECT_EQ(c.stored, SavedText("ServerFileValidator"));
+            dlg.OnBnClickedAction();
+        }
+        server_.ClearFaults("/setup.exe");
+        ExpectCompleteAndExact(dlg);
+    };
+    server_.AddFault("/setup.exe", Fault::RateLimit(256 * 1024));
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Prepare(dlg, Url(), 4, md5);
+        dlg.OnBnClickedAction();
+        ASSERT_NO_FATAL_FAILURE(pauseOnceBytesCame(dlg));
+        EXPECT_EQ(c.sent, SavedText("ServerFileValidator"));
+        if (!c.restored)
+            resumeReplaced(dlg);
+    }));
+    if (c.restored) {
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            Prepare(dlg, Url(), 4, md5);
+            Restore(dlg);
+            resumeReplaced(dlg);
+        }));
+    }
+    const auto requests = server_.Requests();
+    ASSERT_LT(from, requests.size());
+    EXPECT_EQ("HEAD", requests[from].method);
+    size_t sent = 0;
+    for (size_t i = from + 1; i < requests.size() && !requests[i].ifRange.empty(); ++i, ++sent)
+        EXPECT_EQ(c.sent, requests[i].ifRange);
+    if (checked) {
+        EXPECT_GT(sent, 0u) << "every resumed range asks under If-Range";
+        EXPECT_TRUE(TargetBytes() == replaced) << "byte for byte the new file";
+    } else {
+        EXPECT_EQ(0u, sent);
+        EXPECT_TRUE(LogHas("Detect this resume download ? 1"));
+        EXPECT_FALSE(LogHas("every range starts again"));
+    }
+}
+
+// A server without ranges ignores If-Range as well: its whole file under the same validator is
+// still the file resumed, and only the bytes not yet held are taken from it.
+TEST_F(ResumeTest, AWholeFileUnderTheSameValidatorIsStillResumed) {
+    server_.AddFile("/setup.exe", bytes_, {"\"v1\"", ""});
+    server_.AddFault("/setup.exe", Fault::NoAcceptRanges());
+    server_.AddFault("/setup.exe", Fault::IgnoreRange());
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        server_.AddFault("/setup.exe", Fault::RateLimit(256 * 1024));
+        Start(dlg);
+        ASSERT_TRUE(PumpUntil([&] { return Written(dlg) > 100000; }, 20000));
+        dlg.OnBnClickedAction();
+        ASSERT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+        server_.ClearFaults("/setup.exe");
+        server_.AddFault("/setup.exe", Fault::NoAcceptRanges());
+        server_.AddFault("/setup.exe", Fault::IgnoreRange());
+        const DWORD held = Written(dlg);
+        const size_t from = server_.Requests().size();
+        dlg.OnBnClickedAction();
+        ExpectCompleteAndExact(dlg);
+        const auto requests = server_.Requests();
+        ASSERT_LT(from + 1, requests.size());
+        EXPECT_EQ("bytes=" + std::to_string(held) + "-", requests[from + 1].range);
+        EXPECT_EQ("\"v1\"", requests[from + 1].ifRange);
+    }));
+    EXPECT_TRUE(TargetBytes() == bytes_);
+    EXPECT_FALSE(LogHas("every range starts again"));
 }
 
 TEST_F(ResumeTest, AFreshRunOverALongerFileLeavesNoTail) {
@@ -421,23 +560,42 @@ TEST_F(ResumeTest, ARestartForgetsTheSavedProgressBeforeItChangesTheFile) {
     struct Case {
         const char* why;
         std::function<void()> change;
+        bool serverFileReplaced = false;
     };
+    const std::string replaced = fixtures::PatternBytes(kSize, 8);
     const Case cases[] = {
         {"the file was cut", [this] { std::filesystem::resize_file(target_, 1000); }},
         {"the file has gone", [this] { std::remove(target_.c_str()); }},
+        // The whole-file answer to If-Range is never written before the keys are gone.
+        {"the server's file was replaced",
+         [&] {
+             bytes_ = replaced;
+             server_.AddFile("/setup.exe", bytes_, {"\"v2\"", ""});
+         },
+         true},
     };
     const std::string registryFolder = platform::LayerStateFolder();
     const std::string downloadFolder = sandbox_.Path("download");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
         Reset();
+        bytes_ = fixtures::PatternBytes(kSize, 7);
+        server_.AddFile("/setup.exe", bytes_, {"\"v1\"", ""});
         ASSERT_TRUE(Run([&](TestDlg& dlg) { StartAndPause(dlg); }));
         ASSERT_TRUE(Run([&](TestDlg& dlg) {
-            Prepare(dlg, Url(), 4, Md5Of(bytes_));
+            Prepare(dlg, Url(), 4, Md5Of(c.serverFileReplaced ? replaced : bytes_));
             Restore(dlg);
             c.change();
             FileChanges changes({registryFolder, downloadFolder});
             dlg.OnBnClickedAction();  // back once the run has set itself up
+            if (c.serverFileReplaced) {
+                // That run finds out only from the answers, and starts again from zero.
+                ASSERT_TRUE(PumpUntil(
+                    [&] {
+                        return LogHas("every range starts again from zero") && Written(dlg) > 0;
+                    },
+                    20000));
+            }
             const auto all = changes.Read();
             const auto isStore = [&](const std::string& path) {
                 return path.rfind(registryFolder + "/registry.sqlite3", 0) == 0;

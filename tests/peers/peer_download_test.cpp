@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <regex>
 #include <set>
@@ -100,6 +101,13 @@ class PeerDownloadTest : public EngineTest {
         std::string error;
         ASSERT_TRUE(nginx_->Start(&error)) << error;
         ASSERT_TRUE(nginx_->WriteFile(kName, bytes_));
+    }
+
+    // Some seconds for the whole file under kLimited: time to pause.
+    void StartSlowNginx() {
+        NginxServer::Options options;
+        options.limitedRate = 64 * 1024;
+        StartNginx(options);
     }
 
     // The GET requests nginx logged for `path`, once at least `count` are there (bounded: the
@@ -234,9 +242,7 @@ bool SavedConnection(int index, DWORD* start, DWORD* written) {
 
 TEST_F(PeerDownloadTest, APauseSavesWhatIsOnDiskAndTheResumeAsksForTheRest) {
     constexpr int kSplit = 4;
-    NginxServer::Options options;
-    options.limitedRate = 64 * 1024;  // some seconds for the whole file: time to pause
-    ASSERT_NO_FATAL_FAILURE(StartNginx(options));
+    ASSERT_NO_FATAL_FAILURE(StartSlowNginx());
     const std::string path = NginxServer::kLimited + std::string(kName);
     const size_t chunk = kSize / kSplit;
     std::vector<DWORD> saved(kSplit, 0);
@@ -293,6 +299,57 @@ TEST_F(PeerDownloadTest, APauseSavesWhatIsOnDiskAndTheResumeAsksForTheRest) {
                         (i < kSplit - 1 ? std::to_string((i + 1) * chunk - 1) : ""));
     }
     EXPECT_EQ(expected, resumed);
+}
+
+// nginx's own validator and If-Range: a file replaced by another of the same size while the
+// download was paused is fetched again from zero, never joined to the bytes already held.
+TEST_F(PeerDownloadTest, AFileReplacedWhilePausedIsFetchedAgainFromZero) {
+    constexpr int kSplit = 4;
+    ASSERT_NO_FATAL_FAILURE(StartSlowNginx());
+    const std::string path = NginxServer::kLimited + std::string(kName);
+    const std::string replaced = fixtures::PatternBytes(kSize, 12);
+    int finalStatus = -1;
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Prepare(dlg, nginx_->url(path), kSplit, Md5Of(replaced));
+        dlg.OnBnClickedAction();
+        ASSERT_TRUE(platform::testing::PumpUntil([&] { return Written(dlg) > 0; }, 30000));
+        dlg.OnBnClickedAction();
+        ASSERT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+        // nginx's ETag is the file's time and size: the new file is an hour younger.
+        ASSERT_TRUE(nginx_->WriteFile(kName, replaced));
+        const std::string served = nginx_->root() + "/" + kName;
+        std::filesystem::last_write_time(
+            served, std::filesystem::last_write_time(served) + std::chrono::hours(1));
+        dlg.OnBnClickedAction();
+        EXPECT_TRUE(WaitSettled(dlg, 120000));
+        finalStatus = dlg.m_nStatus;
+    }));
+    EXPECT_EQ(CZELVDownloaderDlg::STATUS_FINISHED, finalStatus);
+    EXPECT_TRUE(TargetBytes() == replaced) << "byte for byte the new file";
+    EXPECT_TRUE(LogHas("every range starts again from zero"));
+
+    // After the first run's ranges: the resumed ones answered with the whole file, then every
+    // range again from its first byte.
+    std::vector<Logged> gets;
+    std::multiset<std::string> again;
+    size_t whole = 0;
+    platform::testing::PumpUntil(
+        [&] {
+            gets = NginxGets(path, kSplit);
+            again.clear();
+            whole = 0;
+            for (size_t i = kSplit; i < gets.size(); ++i) {
+                if (gets[i].status == 206)
+                    again.insert(gets[i].range);
+                whole += gets[i].status == 200 ? 1 : 0;
+            }
+            return again.size() >= static_cast<size_t>(kSplit);
+        },
+        10000);
+    const auto ranges = ExpectedRanges(kSize, kSplit);
+    EXPECT_EQ(std::multiset<std::string>(ranges.begin(), ranges.end()), again)
+        << fixtures::FileTail(nginx_->accessLog());
+    EXPECT_GT(whole, 0u);
 }
 
 TEST_F(PeerDownloadTest, AnUntrustedCertificateFailsTheProbeWithTheTlsError) {

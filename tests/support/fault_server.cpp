@@ -254,9 +254,10 @@ std::string FaultServer::Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
-void FaultServer::AddFile(const std::string& path, std::string bytes) {
+void FaultServer::AddFile(const std::string& path, std::string bytes, Validators validators) {
     std::lock_guard<std::mutex> lock(mutex_);
     files_[path] = std::make_shared<const std::string>(std::move(bytes));
+    validators_[path] = std::move(validators);
 }
 
 void FaultServer::AddFault(const std::string& path, Fault fault) {
@@ -457,10 +458,11 @@ FaultServer::End FaultServer::Answer(int fd, const std::string& head) {
         target = slash == std::string::npos ? "/" : target.substr(slash);
     }
     const std::string path = target.substr(0, target.find('?'));
-    const std::string range = headers.count("range") ? headers["range"] : "";
+    std::string range = headers.count("range") ? headers["range"] : "";
+    const std::string ifRange = headers.count("if-range") ? headers["if-range"] : "";
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back({method, path, range, Clock::now()});
+        requests_.push_back({method, path, range, Clock::now(), ifRange});
     }
     requestArrived_.notify_all();
 
@@ -468,12 +470,20 @@ FaultServer::End FaultServer::Answer(int fd, const std::string& head) {
     const bool keepAlive =
         version == "HTTP/1.1" ? connection != "close" : connection == "keep-alive";
     std::shared_ptr<const std::string> file;
+    Validators validators;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto found = files_.find(path);
-        if (found != files_.end())
+        if (found != files_.end()) {
             file = found->second;
+            validators = validators_[path];
+        }
     }
+    // If-Range compares strongly: a weak tag never matches, a date only when it is the file's.
+    const bool strongTag = !validators.etag.empty() && validators.etag.compare(0, 2, "W/") != 0;
+    if (!ifRange.empty() && !(strongTag && ifRange == validators.etag) &&
+        !(!validators.lastModified.empty() && ifRange == validators.lastModified))
+        range.clear();
     Plan plan;
     if (method != "HEAD" && method != "GET") {
         // A body may follow that is never read, so the connection cannot go on.
@@ -483,10 +493,14 @@ FaultServer::End FaultServer::Answer(int fd, const std::string& head) {
     } else if (!file) {
         plan.status = 404;
         plan.headers = {"Content-Length: 0"};
-    } else if (method == "HEAD") {
-        plan = PlanHead(path, *file);
     } else {
-        plan = PlanGet(path, *file, range);
+        plan = method == "HEAD" ? PlanHead(path, *file) : PlanGet(path, *file, range);
+        if (plan.status == 200 || plan.status == 206) {
+            if (!validators.etag.empty())
+                plan.headers.push_back("ETag: " + validators.etag);
+            if (!validators.lastModified.empty())
+                plan.headers.push_back("Last-Modified: " + validators.lastModified);
+        }
     }
     if (plan.never) {
         Hold(fd, plan.hold);

@@ -37,10 +37,16 @@ class Client {
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
-    // `range` is what follows "bytes=", empty for none.
+    // `range` is what follows "bytes=", empty for none; so is `ifRange`, the If-Range value.
     Reply Fetch(const std::string& url, const std::string& method = "GET",
-                const std::string& range = "", long timeoutMs = 10000) {
+                const std::string& range = "", long timeoutMs = 10000,
+                const std::string& ifRange = "") {
         Reply reply;
+        std::unique_ptr<curl_slist, void (*)(curl_slist*)> extra(
+            ifRange.empty() ? nullptr
+                            : curl_slist_append(nullptr, ("If-Range: " + ifRange).c_str()),
+            curl_slist_free_all);
+        curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, extra.get());
         curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
         curl_easy_setopt(curl_, CURLOPT_NOPROXY, "*");
         curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
@@ -478,6 +484,39 @@ TEST_F(FaultServerTest, EachFaultDoesWhatItPromises) {
     };
     for (const Expect& expect : cases)
         Check(server_, client_, expect);
+}
+
+// If-Range as a real server honours it: the range only under the file's strong ETag or its
+// exact Last-Modified date, else the whole file with 200; every answer names both.
+TEST_F(FaultServerTest, IfRangeGivesTheRangeOnlyUnderTheFilesValidator) {
+    const std::string date = "Tue, 01 Dec 2026 10:00:00 GMT";
+    struct Case {
+        const char* why;
+        FaultServer::Validators validators;
+        std::string ifRange;
+        long status;
+    };
+    const Case cases[] = {
+        {"its strong ETag", {"\"a\"", date}, "\"a\"", 206},
+        {"another ETag", {"\"a\"", date}, "\"b\"", 200},
+        {"its date", {"\"a\"", date}, date, 206},
+        {"another date", {"\"a\"", date}, "Wed, 02 Dec 2026 10:00:00 GMT", 200},
+        {"a weak ETag, even its own", {"W/\"a\"", ""}, "W/\"a\"", 200},
+        {"a file without validators", {}, "\"a\"", 200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        server_.AddFile("/v.bin", kData, c.validators);
+        Reply reply = client_.Fetch(server_.Url("/v.bin"), "GET", "100-199", 10000, c.ifRange);
+        EXPECT_EQ(c.status, reply.status);
+        EXPECT_TRUE(reply.body == (c.status == 206 ? Slice(100, 199) : kData));
+        EXPECT_EQ(c.ifRange, server_.Requests().back().ifRange);
+        for (const char* method : {"GET", "HEAD"}) {
+            reply = client_.Fetch(server_.Url("/v.bin"), method);
+            EXPECT_EQ(c.validators.etag, reply.headers["etag"]) << method;
+            EXPECT_EQ(c.validators.lastModified, reply.headers["last-modified"]) << method;
+        }
+    }
 }
 
 TEST_F(FaultServerTest, FaultLimitedToFirstRequestsOfItsKind) {
