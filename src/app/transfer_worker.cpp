@@ -230,9 +230,16 @@ void CZELVDownloaderDlg::RunTransfers() {
 
     CFile file;
     if (!OpenOutputFile(file, bResume)) {
+        // Nothing runs: the download is paused, so the main button offers the resume. Set before
+        // the start event, while the resume that started this run waits for it.
+        const CString strText = LoadText(IDS_OPEN_FILE_FAILED);
+        m_nStatus = STATUS_PAUSED;
+        m_strResumeRefusal = strText;
         SetEvent(m_hEvent);
-        CString strText;
-        strText.LoadString(IDS_OPEN_FILE_FAILED);
+        // The tries may have dropped the saved keys of progress that the file still holds.
+        if (bResume && !SaveRegConnectionInfo())
+            ReportProgressNotSaved();
+        SyncUIStatus();
         m_logFile.WriteLog(strText, TRUE, LOG_FATAL);
         curl_multi_cleanup(multi);
         return;

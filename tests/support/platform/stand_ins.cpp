@@ -1,10 +1,13 @@
 #include "platform/stand_ins.h"
 
+#include <sqlite3.h>
+
 #include <atomic>
 #include <string>
 
 #include "platform/inet.h"
 #include "platform/profile.h"
+#include "platform/registry_store.h"
 #include "platform/systime.h"
 #include "platform/thread.h"
 
@@ -111,6 +114,19 @@ unsigned long ProfileFilesParsed() {
         return made;
     }();
     return counter->count.load();
+}
+
+RegistryHold::RegistryHold() {
+    if (sqlite3_open(RegistryDatabasePath().c_str(), &db_) == SQLITE_OK)
+        held_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void RegistryHold::Release() {
+    if (held_)
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    held_ = false;
+    sqlite3_close(db_);
+    db_ = nullptr;
 }
 
 }  // namespace platform::testing
