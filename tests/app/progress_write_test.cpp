@@ -129,6 +129,11 @@ TEST_F(ProgressWriteTest, ASaveThatAHeldStoreRefusesIsReportedAtOnceAndALaterSav
             }
             ASSERT_TRUE(PumpUntil([&] { return Written(dlg) > 0; }, 20000));
             if (!heldAtStart) {
+                // Saved once already: the held save finds its keys and only their writes fail.
+                dlg.OnBnClickedAction();  // Pause
+                dlg.OnBnClickedAction();  // Resume
+                const DWORD before = Written(dlg);
+                ASSERT_TRUE(PumpUntil([&] { return Written(dlg) > before; }, 20000));
                 hold.emplace();
                 heldSince = std::chrono::steady_clock::now();
                 waitsBefore = platform::RegistryWaitsRunOut();
