@@ -63,5 +63,8 @@
 #define IDS_FILE_NOT_OWN 166    // %s: the target path; another user's file, or one others may write
 #define IDS_RESUME_WITHOUT_SIZE 170  // a resume's probe gave no size: the paused download stays
 #define IDS_WORKER_STILL_ENDING 171  // the previous transfer run has not ended: no resume yet
+#define IDS_START_WITHOUT_SIZE 180   // a start's probe gave no size: nothing starts
+#define IDS_TARGET_FOLDER_MISSING 181  // %s: the target's folder, which does not exist
+#define IDS_PROGRESS_NOT_SAVED 182   // the store refused the progress: an exit will not keep it
 #define IDS_CURL_ERROR_UNKNOWN 1999  // %d: the transfer library's result code
 #define IDS_CURL_ERROR_BASE 2000     // + result code 0 to 92

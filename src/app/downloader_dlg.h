@@ -65,7 +65,8 @@ class CZELVDownloaderDlg : public CDialog {
     int OnStart();
     int OnPause();
     int OnResume();
-    BOOL CheckDiskSpace();
+    // The free-space query's error, when it failed, goes to *pdwQueryError.
+    BOOL CheckDiskSpace(DWORD* pdwQueryError = NULL);
 
     // Progress and stall watchdog.
     int CaculateProgressPos();
@@ -179,9 +180,12 @@ class CZELVDownloaderDlg : public CDialog {
     std::atomic<int> m_nLiveWorkers{0};
     // The longest wait for a worker to end, in milliseconds (tests shorten it).
     DWORD m_dwWorkerWaitMs;
-    // Why the last resume did not go on; the next state display of the paused state shows it.
-    // The user-interface thread only.
+    // What the next state display of the paused state shows instead of the paused text: why the
+    // last resume or run did not go on, or that the progress could not be saved. Written by the
+    // user-interface thread, and by a starting worker while that thread waits for it.
     CString m_strResumeRefusal;
+    // The settings of the download were not saved at its start: the next save writes them first.
+    std::atomic<BOOL> m_bSettingsUnsaved{FALSE};
     // The thread that made the dialog: the user-interface thread.
     const std::thread::id m_uiThread;
 
@@ -214,6 +218,10 @@ class CZELVDownloaderDlg : public CDialog {
     BOOL IsWorkerActive() const;
     BOOL WaitForWorkerEnd();
     int RefuseResume(UINT nTextID);
+    // Says in the status line and the log that the progress could not be saved.
+    void ReportProgressNotSaved();
+    // The folder of the target path: up to its last backslash, empty without one.
+    CString TargetFolder() const;
     BOOL OnUserInterfaceThread() const;
     // The file at `strPath` opens as the program opens its files (a test that it is there).
     static BOOL FileOpens(const CString& strPath);

@@ -85,8 +85,10 @@ void CZELVDownloaderDlg::OnExit() {
                 // Decided by the state after the question: its loop may have run a queued click
                 // (an automatic resume) that set the download going again meanwhile.
                 EnableControls(TRUE);
-                if (bWasRunning && m_nStatus == STATUS_PAUSED)
-                    OnResume();
+                // A run that stops before it begins leaves the download paused: shown, with why.
+                if (bWasRunning && m_nStatus == STATUS_PAUSED && OnResume() &&
+                    m_nStatus == STATUS_PAUSED)
+                    SyncUIStatus();
                 if (WorkerRuns())
                     DisableChoiceControls();
                 return;

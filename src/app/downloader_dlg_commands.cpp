@@ -2,6 +2,7 @@
 #include "app/dl_info.h"
 #include "app/downloader_dlg.h"
 #include "app/resource_text.h"
+#include "platform/base/lasterror.h"
 #include "platform/fs/folders.h"
 #include "platform/kernel/sync.h"
 #include "platform/kernel/thread.h"
@@ -11,11 +12,21 @@ int CZELVDownloaderDlg::OnStart() {
     m_logFile.WriteLog("+++++ OnStart()", FALSE, LOG_INFO);
     const BOOL bHeader = CheckHTTPHeader();
     ShowProxyLink(!bHeader);
-    if (bHeader) {
-        if (m_nServerFileSize == 0)
-            ShowResumeWarning();
-        BOOL bSpace = CheckDiskSpace();
+    if (bHeader && m_nServerFileSize == 0) {
+        // A run without a size has no range to fetch: it would write nothing and never end.
+        ShowResumeWarning();
+        m_logFile.WriteLog(LoadText(IDS_START_WITHOUT_SIZE), TRUE, LOG_ERROR);
+    } else if (bHeader) {
+        DWORD dwQueryError = ERROR_SUCCESS;
+        BOOL bSpace = CheckDiskSpace(&dwQueryError);
         while (!bSpace) {
+            if (dwQueryError == ERROR_PATH_NOT_FOUND) {
+                // No free space comes of Retry: the folder itself is missing.
+                m_logFile.WriteLog(
+                    FormatText(IDS_TARGET_FOLDER_MISSING, TargetFolder().GetString()), TRUE,
+                    LOG_ERROR);
+                break;
+            }
             CString strText, strCaption;
             strText.LoadString(IDS_DISK_SPACE_LOW);
             strCaption.LoadString(IDS_MSGBOX_CAPTION);
@@ -25,10 +36,12 @@ int CZELVDownloaderDlg::OnStart() {
             m_logFile.WriteLog(
                 "Disk space is not enough!! Please select another path or cleanup current space.",
                 FALSE, LOG_ERROR);
-            bSpace = CheckDiskSpace();
+            bSpace = CheckDiskSpace(&dwQueryError);
         }
         if (bSpace) {
             HKEY hKey = WriteRegProgressInfo();
+            if (m_bSettingsUnsaved)
+                ReportProgressNotSaved();
             OnResume();
             m_logFile.WriteLog("----- OnStart()", FALSE, LOG_INFO);
             if (hKey != NULL)
@@ -50,7 +63,10 @@ int CZELVDownloaderDlg::OnPause() {
         m_logFile.WriteLog("Wait thread leave ------", FALSE, LOG_INFO);
     }
     KillTimer(IDT_PROGRESS);
-    SaveRegConnectionInfo();
+    if (!SaveRegConnectionInfo() && m_pDLInfo != NULL) {
+        ReportProgressNotSaved();
+        m_strResumeRefusal = LoadText(IDS_PROGRESS_NOT_SAVED);  // the paused display shows it
+    }
     m_logFile.WriteLog("----- OnPause()", FALSE, LOG_INFO);
     return 0;
 }
@@ -108,13 +124,19 @@ int CZELVDownloaderDlg::OnResume() {
     return 1;
 }
 
-BOOL CZELVDownloaderDlg::CheckDiskSpace() {
+CString CZELVDownloaderDlg::TargetFolder() const {
+    const int nSlash = m_strDLFullName.ReverseFind('\\');
+    return nSlash >= 0 ? m_strDLFullName.Left(nSlash) : CString();
+}
+
+BOOL CZELVDownloaderDlg::CheckDiskSpace(DWORD* pdwQueryError) {
     m_logFile.WriteLog("+++++ CheckDiskSpace()", FALSE, LOG_INFO);
     BOOL bResult = FALSE;
-    const int nSlash = m_strDLFullName.ReverseFind('\\');
-    const CString strFolder = nSlash >= 0 ? m_strDLFullName.Left(nSlash) : CString();
     ULARGE_INTEGER freeToCaller{}, total{}, totalFree{};
-    if (GetDiskFreeSpaceExA(strFolder, &freeToCaller, &total, &totalFree)) {
+    const BOOL bAnswered = GetDiskFreeSpaceExA(TargetFolder(), &freeToCaller, &total, &totalFree);
+    if (pdwQueryError != NULL)
+        *pdwQueryError = bAnswered ? ERROR_SUCCESS : GetLastError();
+    if (bAnswered) {
         WriteLogLine(LOG_INFO, "Get disk space = %d MBs",
                      static_cast<int>(freeToCaller.QuadPart >> 20));
         bResult = freeToCaller.QuadPart > static_cast<ULONGLONG>(m_nServerFileSize);
@@ -133,6 +155,10 @@ void CZELVDownloaderDlg::ShowProxyLink(BOOL bShow) {
 void CZELVDownloaderDlg::ShowResumeWarning() {
     MessageHandler(LoadText(IDS_ERROR_CAPTION),
                    FormatText(IDS_RESUME_WARNING, m_strURL.GetString()));
+}
+
+void CZELVDownloaderDlg::ReportProgressNotSaved() {
+    m_logFile.WriteLog(LoadText(IDS_PROGRESS_NOT_SAVED), TRUE, LOG_ERROR);
 }
 
 int CZELVDownloaderDlg::RefuseResume(UINT nTextID) {

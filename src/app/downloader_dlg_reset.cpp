@@ -52,11 +52,13 @@ void CZELVDownloaderDlg::ConnectionsDropped() {
     m_logFile.WriteLog("+++++ ConnectionsDropped()", FALSE, LOG_INFO);
     m_nStatus = STATUS_PAUSED;
     KillTimer(IDT_PROGRESS);
-    SaveRegConnectionInfo();
+    const BOOL bSaved = SaveRegConnectionInfo();
     const CString strText = FormatText(IDS_DOWNLOAD_FAILED, m_strURL.GetString());
     m_logFile.WriteLog(strText, TRUE, LOG_ERROR);
     ShowProxyLink(TRUE);
     SyncUIStatus();
+    if (!bSaved)
+        ReportProgressNotSaved();
     m_logFile.WriteLog("----- ConnectionsDropped()", FALSE, LOG_INFO);
     if (--m_nRetryCount > 0) {
         PostMessage(WM_AUTO_RESUME, 0, 0);

@@ -50,13 +50,14 @@ BOOL OpenOrCreate(LPCSTR path, HKEY* phKey) {
     return FALSE;
 }
 
-void SetText(HKEY hKey, LPCSTR name, const CString& text) {
-    RegSetValueExA(hKey, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.GetString()),
-                   static_cast<DWORD>(text.GetLength()) + 1);
+BOOL SetText(HKEY hKey, LPCSTR name, const CString& text) {
+    return RegSetValueExA(hKey, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.GetString()),
+                          static_cast<DWORD>(text.GetLength()) + 1) == ERROR_SUCCESS;
 }
 
-void SetNumber(HKEY hKey, LPCSTR name, DWORD value) {
-    RegSetValueExA(hKey, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+BOOL SetNumber(HKEY hKey, LPCSTR name, DWORD value) {
+    return RegSetValueExA(hKey, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof(value)) == ERROR_SUCCESS;
 }
 
 BOOL ReadRegText(HKEY hKey, LPCSTR name, CString& text) {
@@ -249,13 +250,22 @@ BOOL CZELVDownloaderDlg::LoadRegConnectionInfo() {
 BOOL CZELVDownloaderDlg::SaveRegConnectionInfo() {
     if (m_pDLInfo == NULL)
         return FALSE;
+    // Connection keys without the settings would not make a download that a start can resume.
+    if (m_bSettingsUnsaved) {
+        const HKEY hSettings = WriteRegProgressInfo();
+        if (hSettings != NULL)
+            RegCloseKey(hSettings);
+        if (m_bSettingsUnsaved)
+            return FALSE;
+    }
+    // The first refused write ends the save: the store is held, and each call could wait.
     const int nSplit = m_nSplitNum;
     for (int i = 0; i < nSplit; ++i) {
         CRegKey key;
-        if (!OpenOrCreate(ConnectionKeyPath(i), &key))
+        if (!OpenOrCreate(ConnectionKeyPath(i), &key) ||
+            !SetNumber(key, "StartRange", m_pDLInfo[i].dwStartRange) ||
+            !SetNumber(key, "WrittenBytes", m_pDLInfo[i].dwSyncedBytes.load()))
             return FALSE;
-        SetNumber(key, "StartRange", m_pDLInfo[i].dwStartRange);
-        SetNumber(key, "WrittenBytes", m_pDLInfo[i].dwSyncedBytes.load());
     }
     return TRUE;
 }
@@ -267,17 +277,17 @@ HKEY CZELVDownloaderDlg::WriteRegProgressInfo() {
     CString strPath = kBaseKey;
     strPath += "\\Progress";
     CRegKey key;
+    m_bSettingsUnsaved = TRUE;
     if (!OpenOrCreate(strPath, &key))
         return NULL;
-    SetText(key, "URL", m_strURL);
-    SetText(key, "UseProxy", m_strProxy);
-    SetText(key, "FullName", m_strDLFullName);
-    SetNumber(key, "SplitNumber", static_cast<DWORD>(m_nSplitNum.load()));
-    SetNumber(key, "ServerFileSize", m_nServerFileSize);
-    SetText(key, kValidatorName, m_strServerValidator);
-    SetNumber(key, "SupportRangesByte", m_bRangesByte ? 1u : 0u);
-    SetText(key, "UN", m_strProxyUser);
-    SetText(key, "XX", m_strProxyPassword);
+    m_bSettingsUnsaved =
+        !(SetText(key, "URL", m_strURL) && SetText(key, "UseProxy", m_strProxy) &&
+          SetText(key, "FullName", m_strDLFullName) &&
+          SetNumber(key, "SplitNumber", static_cast<DWORD>(m_nSplitNum.load())) &&
+          SetNumber(key, "ServerFileSize", m_nServerFileSize) &&
+          SetText(key, kValidatorName, m_strServerValidator) &&
+          SetNumber(key, "SupportRangesByte", m_bRangesByte ? 1u : 0u) &&
+          SetText(key, "UN", m_strProxyUser) && SetText(key, "XX", m_strProxyPassword));
     return key.Detach();
 }
 

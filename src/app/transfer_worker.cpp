@@ -233,10 +233,16 @@ void CZELVDownloaderDlg::RunTransfers() {
 
     CFile file;
     if (!OpenOutputFile(file, bResume)) {
+        // Nothing runs: the download is paused, and the state display that follows the resume
+        // shows it with the reason. All of it before the start event, while that resume waits.
+        const CString strText = LoadText(IDS_OPEN_FILE_FAILED);
+        m_logFile.WriteLog(strText, FALSE, LOG_FATAL);
+        // The tries may have dropped the saved keys of progress that the file still holds.
+        if (bResume && !SaveRegConnectionInfo())
+            m_logFile.WriteLog(LoadText(IDS_PROGRESS_NOT_SAVED), FALSE, LOG_ERROR);
+        m_strResumeRefusal = strText;
+        m_nStatus = STATUS_PAUSED;
         SetEvent(m_hEvent);
-        CString strText;
-        strText.LoadString(IDS_OPEN_FILE_FAILED);
-        m_logFile.WriteLog(strText, TRUE, LOG_FATAL);
         curl_multi_cleanup(multi);
         return;
     }

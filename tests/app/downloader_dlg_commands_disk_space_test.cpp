@@ -1,5 +1,5 @@
 // The free-space check of a start: more free space than the file's size is needed, a failed
-// query does not pass, and too little space asks Retry or Cancel.
+// query does not pass, too little space asks Retry or Cancel, and a missing folder is named.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -15,7 +15,7 @@ namespace apptest {
 namespace {
 
 // The free space that the disk reports while it lives: each query takes the next answer (the
-// last one stays); an empty answer is a failed query.
+// last one stays); an empty answer is a query that the folder refuses.
 class FreeSpace : public platform::FreeSpaceSource {
   public:
     explicit FreeSpace(std::deque<std::optional<ULONGLONG>> answers)
@@ -30,7 +30,7 @@ class FreeSpace : public platform::FreeSpaceSource {
         if (answers_.size() > 1)
             answers_.pop_front();
         if (!answer) {
-            *error = ERROR_PATH_NOT_FOUND;
+            *error = ERROR_ACCESS_DENIED;
             return false;
         }
         *freeBytes = *answer;
@@ -132,6 +132,43 @@ TEST_F(DiskSpaceStartTest, TooLittleSpaceAsksRetryOrCancel) {
         EXPECT_EQ(c.answers.size(), Occurrences(Log(), "INFO: " + Res(IDS_DISK_SPACE_LOW)));
         EXPECT_EQ(c.starts, SavedKeyExists("Progress")) << "a cancelled start saves nothing";
         EXPECT_TRUE(LogHas("----- OnStart()"));
+    }
+}
+
+TEST_F(DiskSpaceStartTest, AMissingTargetFolderIsNamedAndNothingStarts) {
+    struct Case {
+        const char* why;
+        std::string folder;  // native, missing
+    };
+    const Case cases[] = {
+        {"the folder is missing", sandbox_.Path("Desktop")},
+        {"a folder above it is missing", sandbox_.Path("gone/Desktop")},
+    };
+    responder_.SetDefaultBoxAnswer(IDCANCEL);  // a question asked all the same ends the start
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        ForgetLog();
+        const size_t boxesBefore = responder_.boxes().size();
+        target_ = c.folder + "/setup.exe";
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            Prepare(dlg, Url());
+            dlg.OnBnClickedAction();
+            EXPECT_EQ(CZELVDownloaderDlg::STATUS_START_NEW, dlg.m_nStatus.load());
+            EXPECT_EQ(nullptr, dlg.m_hThread) << "no run started";
+            EXPECT_EQ(
+                FormatText(IDS_TARGET_FOLDER_MISSING, fixtures::Sandbox::Win(c.folder).c_str())
+                    .GetString(),
+                dlg.Text(IDC_STATIC_STATUS));
+            EXPECT_TRUE(dlg.Enabled(IDC_BUTTON_BROWSE));
+        }));
+        EXPECT_TRUE(
+            LogHas("ERROR: " + std::string(FormatText(IDS_TARGET_FOLDER_MISSING,
+                                                      fixtures::Sandbox::Win(c.folder).c_str())
+                                               .GetString())));
+        EXPECT_EQ(boxesBefore, responder_.boxes().size()) << "no question of disk space";
+        EXPECT_FALSE(LogHas(Res(IDS_DISK_SPACE_LOW)));
+        EXPECT_FALSE(SavedKeyExists("Progress")) << "nothing is saved";
+        EXPECT_FALSE(fixtures::Sandbox::Exists(target_));
     }
 }
 

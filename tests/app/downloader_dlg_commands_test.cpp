@@ -1,5 +1,6 @@
 // What the start and the resume make of their probe: the warning that the download may not
-// resume where it stopped, the proxy-settings link, and a resume that stops at a failed probe.
+// resume where it stopped, a start that stops without a size, the proxy-settings link, and a
+// resume that stops at a failed probe.
 #include <gtest/gtest.h>
 
 #include "support/app/engine_checks.h"
@@ -48,8 +49,8 @@ TEST_F(CommandWarningsTest, StartAndResumeWarnWhenTheDownloadMayNotResumeAndStil
         UINT stallTicks;
         size_t warnings;
     };
+    // A start without a size warns too, and stops there (the next test).
     const Case cases[] = {
-        {"start, no size", false, {Fault::NoContentLength()}, 0, 1},
         {"start, a size", false, {}, 0, 0},
         // Only a resume warns about a server without byte ranges, or a stall.
         {"start, no byte ranges", false, {Fault::NoAcceptRanges()}, 0, 0},
@@ -79,6 +80,29 @@ TEST_F(CommandWarningsTest, StartAndResumeWarnWhenTheDownloadMayNotResumeAndStil
             StopWorker(dlg);
         }));
     }
+}
+
+TEST_F(CommandWarningsTest, AStartWhoseProbeGivesNoSizeStopsAfterItsWarning) {
+    Serve({Fault::NoContentLength()});
+    const size_t boxesBefore = responder_.boxes().size();
+    const size_t requestsBefore = server_.Requests().size();
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Prepare(dlg, Url());
+        dlg.OnBnClickedAction();
+        EXPECT_EQ(1u, WarningsSince(boxesBefore)) << "the warning is kept";
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_START_NEW, dlg.m_nStatus.load());
+        EXPECT_EQ(0, dlg.m_nLiveWorkers.load());
+        EXPECT_EQ(nullptr, dlg.m_hThread) << "no run started";
+        EXPECT_EQ(Res(IDS_BUTTON_START), dlg.Text(IDC_BUTTON_ACTION));
+        EXPECT_TRUE(dlg.Enabled(IDC_BUTTON_ACTION));
+        EXPECT_EQ(Res(IDS_START_WITHOUT_SIZE), dlg.Text(IDC_STATIC_STATUS));
+    }));
+    EXPECT_TRUE(LogHas("ERROR: " + Res(IDS_START_WITHOUT_SIZE)));
+    EXPECT_FALSE(fixtures::Sandbox::Exists(target_)) << "nothing is written";
+    EXPECT_TRUE(StoreEmpty());
+    const auto requests = server_.Requests();
+    for (size_t i = requestsBefore; i < requests.size(); ++i)
+        EXPECT_EQ("HEAD", requests[i].method) << "nothing is downloaded";
 }
 
 TEST_F(CommandWarningsTest, AResumeShowsTheProxyLinkByItsProbeAndStopsAtAFailedOne) {

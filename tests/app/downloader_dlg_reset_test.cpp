@@ -42,6 +42,19 @@ class DropsTest : public ServedEngineTest {
     }
 };
 
+TEST_F(DropsTest, ADropWhoseSaveTheStoreRefusesSaysSo) {
+    server_.AddFault("/setup.exe", Fault::DropAfter(20000));
+    platform::testing::RegistryHold hold;  // another process holds the store throughout
+    ASSERT_TRUE(hold.held());
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        dlg.m_nRetryCount = 1;
+        Start(dlg, 4);
+        ASSERT_TRUE(SettlesAfterBoxes(dlg, 0, 1));
+    }));
+    // Once for the start, once for the drop.
+    EXPECT_EQ(2u, Occurrences(Log(), "ERROR: " + Res(IDS_PROGRESS_NOT_SAVED)));
+}
+
 TEST_F(DropsTest, ADropSavesTheProgressAndStopsTheTimer) {
     server_.AddFault("/setup.exe", Fault::DropAfter(20000));
     ASSERT_TRUE(Run([&](TestDlg& dlg) {

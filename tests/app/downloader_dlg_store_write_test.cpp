@@ -1,10 +1,16 @@
 // What the store holds of a download: the settings that a start writes, proxy and credentials
-// included, and loaded progress that a later save keeps as it was loaded.
+// included, loaded progress that a later save keeps as it was loaded, and saves that another
+// process's hold on the store refuses.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
 
 #include "app/dl_info.h"
 #include "platform/fs/file.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/registry_store.h"
+#include "support/app/engine_checks.h"
 #include "support/app/engine_fixture.h"
 #include "support/platform/test_seams.h"
 
@@ -84,7 +90,7 @@ TEST_F(ProgressWriteTest, LoadedProgressIsSavedAgainAsItWasLoaded) {
         EXPECT_TRUE(
             platform::testing::PumpUntil([&] { return dlg.m_nLiveWorkers.load() == 0; }, 20000));
         EXPECT_EQ(Res(IDS_OPEN_FILE_FAILED), dlg.Text(IDC_STATIC_STATUS));
-        dlg.OnBnClickedAction();  // the user pauses: the save
+        // The run ends paused and saves the progress itself: the user may exit right away.
         EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
         holder.Close();
     }));
@@ -96,6 +102,68 @@ TEST_F(ProgressWriteTest, LoadedProgressIsSavedAgainAsItWasLoaded) {
         ASSERT_TRUE(ReadSavedNumber(key, "WrittenBytes", &written));
         EXPECT_EQ(saved.connections[i].first, start);
         EXPECT_EQ(saved.connections[i].second, written) << "the loaded count is on the disk";
+    }
+}
+
+TEST_F(ProgressWriteTest, ASaveThatAHeldStoreRefusesIsReportedAtOnceAndALaterSaveSaves) {
+    using platform::testing::PumpUntil;
+    using platform::testing::RegistryHold;
+    server_.AddFault("/setup.exe", fixtures::Fault::RateLimit(64 * 1024));
+    const std::string notSaved = Res(IDS_PROGRESS_NOT_SAVED);
+    for (const bool heldAtStart : {true, false}) {
+        SCOPED_TRACE(heldAtStart ? "held from the start" : "held from the pause");
+        ForgetLog();
+        std::remove(target_.c_str());
+        SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvantis");
+        ASSERT_TRUE(Run([&](TestDlg& dlg) {
+            Prepare(dlg, Url(), 4, Md5Of(bytes_));
+            std::optional<RegistryHold> hold;
+            if (heldAtStart)
+                hold.emplace();
+            auto heldSince = std::chrono::steady_clock::now();
+            unsigned waitsBefore = platform::RegistryWaitsRunOut();
+            dlg.OnBnClickedAction();  // Download
+            ASSERT_EQ(CZELVDownloaderDlg::STATUS_DOWNLOADING, dlg.m_nStatus.load());
+            if (heldAtStart) {
+                EXPECT_EQ(notSaved, dlg.Text(IDC_STATIC_STATUS));
+            }
+            ASSERT_TRUE(PumpUntil([&] { return Written(dlg) > 0; }, 20000));
+            if (!heldAtStart) {
+                // Saved once already: the held save finds its keys and only their writes fail.
+                dlg.OnBnClickedAction();  // Pause
+                dlg.OnBnClickedAction();  // Resume
+                const DWORD before = Written(dlg);
+                ASSERT_TRUE(PumpUntil([&] { return Written(dlg) > before; }, 20000));
+                hold.emplace();
+                heldSince = std::chrono::steady_clock::now();
+                waitsBefore = platform::RegistryWaitsRunOut();
+            }
+            ASSERT_TRUE(hold->held());
+            dlg.OnBnClickedAction();  // Pause
+            EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+            EXPECT_EQ(notSaved, dlg.Text(IDC_STATIC_STATUS)) << "shown instead of the paused text";
+            EXPECT_EQ(waitsBefore + 1, platform::RegistryWaitsRunOut())
+                << "the store is waited for once while it is held";
+            EXPECT_LT(std::chrono::steady_clock::now() - heldSince, std::chrono::seconds(10));
+            hold.reset();
+
+            dlg.OnBnClickedAction();  // Resume
+            const DWORD resumed = Written(dlg);
+            ASSERT_TRUE(PumpUntil([&] { return Written(dlg) > resumed; }, 20000));
+            dlg.OnBnClickedAction();  // Pause: this save gets through
+            EXPECT_EQ(Res(IDS_PAUSED), dlg.Text(IDC_STATIC_STATUS));
+            std::string fullName;
+            EXPECT_TRUE(ReadSavedText("FullName", &fullName)) << "the settings are saved too";
+            EXPECT_EQ(fixtures::Sandbox::Win(target_), fullName);
+            for (int i = 0; i < 4; ++i) {
+                const std::string key = std::string(kProgress) + "\\Connect" + std::to_string(i);
+                DWORD written = 0;
+                EXPECT_TRUE(ReadSavedNumber(key, "WrittenBytes", &written)) << i;
+                EXPECT_EQ(dlg.m_pDLInfo[i].dwSyncedBytes.load(), written) << i;
+            }
+        }));
+        EXPECT_EQ(heldAtStart ? 2u : 1u, Occurrences(Log(), "ERROR: " + notSaved))
+            << "each refused save says so in the log";
     }
 }
 

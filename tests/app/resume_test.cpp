@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "platform/base/xdg.h"
 #include "platform/kernel/thread.h"
 #include "platform/registry/registry.h"
+#include "support/app/engine_checks.h"
 #include "support/app/engine_fixture.h"
 #include "support/platform/test_seams.h"
 
@@ -444,17 +446,23 @@ TEST_F(ResumeTest, AWorkerThatCannotStartLeavesTheDownloadPaused) {
     EXPECT_TRUE(TargetBytes() == bytes_);
 }
 
-TEST_F(ResumeTest, AnOutputFileThatCannotBeOpenedIsReported) {
+TEST_F(ResumeTest, AnOutputFileThatCannotBeOpenedPausesTheDownloadWithItsReason) {
     std::filesystem::create_directories(target_);  // a folder where the file should be
     ASSERT_TRUE(Run([&](TestDlg& dlg) {
         Start(dlg);
         EXPECT_TRUE(
             platform::testing::PumpUntil([&] { return dlg.m_nLiveWorkers.load() == 0; }, 10000));
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load()) << "nothing runs";
+        EXPECT_FALSE(ProgressTimerArmed(dlg));
+        EXPECT_EQ(Res(IDS_BUTTON_RESUME), dlg.Text(IDC_BUTTON_ACTION));
+        EXPECT_TRUE(dlg.Enabled(IDC_BUTTON_BROWSE));
         EXPECT_EQ(Res(IDS_OPEN_FILE_FAILED), dlg.Text(IDC_STATIC_STATUS));
-        EXPECT_EQ(CZELVDownloaderDlg::STATUS_DOWNLOADING, dlg.m_nStatus.load());
-        dlg.OnBnClickedAction();  // the user pauses
-        EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+
+        std::filesystem::remove(target_);  // the user clears the way and resumes
+        dlg.OnBnClickedAction();
+        ExpectCompleteAndExact(dlg);
     }));
+    EXPECT_TRUE(TargetBytes() == bytes_);
     EXPECT_EQ(4u, [&] {
         const std::string log = Log();
         size_t n = 0;
@@ -463,6 +471,30 @@ TEST_F(ResumeTest, AnOutputFileThatCannotBeOpenedIsReported) {
             ++n;
         return n;
     }());
+}
+
+TEST_F(ResumeTest, ARunThatCannotOpenItsFileShowsThePausedStateWhereNoDisplayFollows) {
+    // Exit, then Cancel: the download goes on without a state display of the exit's own.
+    std::optional<CFile> holder;
+    responder_.beforeBoxAnswer = [&](const platform::MessageBoxCall&) {
+        holder.emplace();  // another program takes the file while the question is asked
+        ASSERT_TRUE(holder->Open(fixtures::Sandbox::Win(target_).c_str(),
+                                 CFile::modeReadWrite | CFile::shareExclusive));
+    };
+    responder_.QueueBoxAnswer(IDCANCEL);
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        server_.AddFault("/setup.exe", Fault::RateLimit(256 * 1024));
+        Start(dlg);
+        ASSERT_TRUE(platform::testing::PumpUntil([&] { return Written(dlg) > 0; }, 20000));
+        dlg.OnExit();
+        responder_.beforeBoxAnswer = nullptr;
+        EXPECT_TRUE(
+            platform::testing::PumpUntil([&] { return dlg.m_nLiveWorkers.load() == 0; }, 20000));
+        EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load());
+        EXPECT_EQ(Res(IDS_BUTTON_RESUME), dlg.Text(IDC_BUTTON_ACTION));
+        EXPECT_EQ(Res(IDS_OPEN_FILE_FAILED), dlg.Text(IDC_STATIC_STATUS));
+        holder.reset();
+    }));
 }
 
 TEST_F(ResumeTest, AResumeWhoseProbeGivesNoSizeLeavesThePausedDownloadAsItIs) {

@@ -45,7 +45,7 @@ TEST_F(FileOwnershipTest, OnlyAFileOfTheUsersOwnThatNoOneElseMayWriteIsDownloade
             }
             EXPECT_TRUE(platform::testing::PumpUntil([&] { return dlg.m_nLiveWorkers.load() == 0; },
                                                      20000));
-            dlg.OnBnClickedAction();  // the user pauses what never ran
+            EXPECT_EQ(CZELVDownloaderDlg::STATUS_PAUSED, dlg.m_nStatus.load()) << "nothing runs";
         }));
         struct stat st {};
         ASSERT_EQ(0, stat(target_.c_str(), &st));

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/base/xdg.h"
@@ -34,11 +36,16 @@ const char kSchema[] =
     " data BLOB NOT NULL,"
     " PRIMARY KEY(key, name)) WITHOUT ROWID;";
 
-// A second process holding the write lock is waited for this long.
-const int kBusyTimeoutMs = 5000;
+// How often a wait for another process's write lock tries again.
+const int kBusyRetryMs = 10;
 
 struct Store {
     std::mutex lock;
+    // After a wait for another process's write lock has run out, calls try once without waiting
+    // until a write gets through: a save makes many calls, and each must not wait again.
+    bool waitsSuspended = false;
+    std::chrono::steady_clock::time_point waitStarted;
+    unsigned waitsRunOut = 0;
     sqlite3* db = nullptr;
     std::string path;
     dev_t device = 0;
@@ -51,6 +58,23 @@ struct Store {
 Store& TheStore() {
     static Store* store = new Store();  // lives until exit, after every thread
     return *store;
+}
+
+// SQLite's busy handler for the store's connection; called with the store's lock held.
+int WaitForLock(void* arg, int tries) {
+    Store& store = *static_cast<Store*>(arg);
+    if (store.waitsSuspended)
+        return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (tries == 0)
+        store.waitStarted = now;
+    if (now - store.waitStarted >= std::chrono::milliseconds(kRegistryBusyTimeoutMs)) {
+        store.waitsSuspended = true;
+        ++store.waitsRunOut;
+        return 0;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kBusyRetryMs));
+    return 1;
 }
 
 LONG ErrorOf(int rc, LONG otherwise) {
@@ -208,7 +232,7 @@ bool DamagedDatabase(const std::string& path) {
     if (rc == SQLITE_OK)
         rc = sqlite3_db_config(handle, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     if (rc == SQLITE_OK)
-        rc = sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+        rc = sqlite3_busy_timeout(handle, kRegistryBusyTimeoutMs);
     if (rc == SQLITE_OK) {
         Statement check(handle, "PRAGMA quick_check");
         rc = check.Step();
@@ -252,7 +276,7 @@ Opened OpenDatabase(const std::string& path, sqlite3** db, struct stat* st, LONG
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW,
                              nullptr);
     if (rc == SQLITE_OK)
-        rc = sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+        rc = sqlite3_busy_handler(handle, WaitForLock, &TheStore());
     if (rc == SQLITE_OK) {
         rc = sqlite3_exec(handle, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr,
                           nullptr, nullptr);
@@ -392,6 +416,8 @@ LONG WithKey(const RegistryKeyRef& key, bool write, Body body) {
         Transaction transaction(db, write);
         if (transaction.rc() != SQLITE_OK)
             return ErrorOf(transaction.rc(), write ? ERROR_CANTWRITE : ERROR_CANTREAD);
+        if (write)
+            TheStore().waitsSuspended = false;  // the write lock is free again
         const LONG verified = Verify(db, key);
         if (verified != ERROR_SUCCESS)
             return verified;
@@ -534,6 +560,12 @@ LONG StoreDeleteTree(const RegistryKeyRef& base, const std::vector<std::string>&
         }
         return ErrorOf(write.Commit(), ERROR_CANTWRITE);
     });
+}
+
+unsigned RegistryWaitsRunOut() {
+    Store& store = TheStore();
+    std::lock_guard<std::mutex> guard(store.lock);
+    return store.waitsRunOut;
 }
 
 void CloseRegistryStore() {

@@ -18,6 +18,10 @@ struct RegistryKeyRef {
     std::string store;  // the database the row belongs to; empty for the root itself
 };
 
+// The longest a call waits for another process's write lock. Once such a wait has run out, calls
+// fail at once (ERROR_LOCK_VIOLATION) when the lock is held, until a write gets through again.
+constexpr int kRegistryBusyTimeoutMs = 1500;
+
 // Every call returns ERROR_SUCCESS or a Windows error code; a `base` whose key no longer exists
 // gives ERROR_KEY_DELETED. `components` are non-empty names below `base`; none names `base`.
 LONG StoreOpenKey(const RegistryKeyRef& base, const std::vector<std::string>& components,
@@ -36,6 +40,8 @@ LONG StoreDeleteTree(const RegistryKeyRef& base, const std::vector<std::string>&
 
 // The database's path for the current environment.
 std::string RegistryDatabasePath();
+// Waits for another process's write lock that ran out, since the process started.
+unsigned RegistryWaitsRunOut();
 // Closes the cached connection; the next call opens the database again.
 void CloseRegistryStore();
 // True when the database opens and passes SQLite's integrity check.

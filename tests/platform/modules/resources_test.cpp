@@ -339,6 +339,9 @@ const std::map<UINT, const char*>& StringTable() {
         {IDS_CURL_ERROR_UNKNOWN, "d"},
         {IDS_LAUNCH_FAILED, "s"},
         {IDS_FILE_NOT_OWN, "s"},
+        {IDS_START_WITHOUT_SIZE, ""},
+        {IDS_TARGET_FOLDER_MISSING, "s"},
+        {IDS_PROGRESS_NOT_SAVED, ""},
     };
     return table;
 }

@@ -23,6 +23,7 @@
 
 #include "platform/base/xdg.h"
 #include "platform/registry/registry_store.h"
+#include "support/platform/stand_ins.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -755,6 +756,43 @@ TEST_F(RegistryTest, EveryValueReportedStoredSurvivesAKilledWriter) {
     }
     // Still writable after the writer's death.
     EXPECT_EQ(ERROR_SUCCESS, SetNumber(key, "after", 1));
+}
+
+// Another process that holds the write lock is waited for a bounded time once; further calls
+// fail without waiting until the lock is free and a write gets through, so that a save of
+// many values does not wait for each. Reads go on meanwhile.
+TEST_F(RegistryTest, AHeldStoreIsWaitedForOnceUntilAWriteGetsThroughAgain) {
+    static_assert(platform::kRegistryBusyTimeoutMs <= 2000, "a wait of a second or two");
+    HKEY key = Create(kProgress);
+    ASSERT_NE(nullptr, key);
+    ASSERT_EQ(ERROR_SUCCESS, SetNumber(key, "kept", 7));
+    const auto started = std::chrono::steady_clock::now();
+    const unsigned before = platform::RegistryWaitsRunOut();
+    {
+        platform::testing::RegistryHold hold;
+        ASSERT_TRUE(hold.held());
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(ERROR_LOCK_VIOLATION, SetNumber(key, "v", 1)) << i;
+        HKEY made = nullptr;
+        EXPECT_EQ(ERROR_LOCK_VIOLATION,
+                  RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", 0, nullptr,
+                                  REG_OPTION_NON_VOLATILE, kCreateRights, nullptr, &made, nullptr));
+        EXPECT_EQ(ERROR_LOCK_VIOLATION, SHDeleteKeyA(HKEY_LOCAL_MACHINE, kProgress));
+        EXPECT_EQ(before + 1, platform::RegistryWaitsRunOut()) << "one wait for all of them";
+        DWORD value = 0;
+        EXPECT_EQ(ERROR_SUCCESS, ReadNumber(key, "kept", &value));
+        EXPECT_EQ(7u, value);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(ERROR_SUCCESS, SetNumber(key, "v", 2)) << "the lock is free again";
+    DWORD value = 0;
+    EXPECT_EQ(ERROR_SUCCESS, ReadNumber(key, "v", &value));
+    EXPECT_EQ(2u, value);
+    // A write got through: the next hold is waited for again.
+    platform::testing::RegistryHold hold;
+    ASSERT_TRUE(hold.held());
+    EXPECT_EQ(ERROR_LOCK_VIOLATION, SetNumber(key, "v", 3));
+    EXPECT_EQ(before + 2, platform::RegistryWaitsRunOut());
 }
 
 // Once a writer has ended normally its database file alone holds every value: a copy of it

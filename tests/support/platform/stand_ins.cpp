@@ -1,11 +1,14 @@
 #include "support/platform/stand_ins.h"
 
+#include <sqlite3.h>
+
 #include <atomic>
 #include <string>
 
 #include "platform/fs/profile.h"
 #include "platform/kernel/systime.h"
 #include "platform/kernel/thread.h"
+#include "platform/registry/registry_store.h"
 #include "platform/shell/inet.h"
 
 namespace platform::testing {
@@ -111,6 +114,19 @@ unsigned long ProfileFilesParsed() {
         return made;
     }();
     return counter->count.load();
+}
+
+RegistryHold::RegistryHold() {
+    if (sqlite3_open(RegistryDatabasePath().c_str(), &db_) == SQLITE_OK)
+        held_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+void RegistryHold::Release() {
+    if (held_)
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    held_ = false;
+    sqlite3_close(db_);
+    db_ = nullptr;
 }
 
 }  // namespace platform::testing

@@ -1,10 +1,12 @@
 // Stand-ins that tests install through the layer's seams: proxy queries and thread starts that
-// fail, a calendar set by the test, and a count of profile parses.
+// fail, a calendar set by the test, a count of profile parses, and a registry held by another.
 #pragma once
 
 #include <ctime>
 
 #include "platform/base/types.h"
+
+struct sqlite3;
 
 namespace platform::testing {
 
@@ -25,5 +27,22 @@ void SetLocalTimeFunction(LocalTimeFunction function);
 
 // Files parsed by the profile reader since the first call (tests compare two counts).
 unsigned long ProfileFilesParsed();
+
+// The registry's database held as another process holds it: a connection of its own with a
+// write transaction open, from construction until Release or destruction.
+class RegistryHold {
+  public:
+    RegistryHold();
+    ~RegistryHold() { Release(); }
+    RegistryHold(const RegistryHold&) = delete;
+    RegistryHold& operator=(const RegistryHold&) = delete;
+    // True while the write transaction is open.
+    bool held() const { return held_; }
+    void Release();
+
+  private:
+    sqlite3* db_ = nullptr;
+    bool held_ = false;
+};
 
 }  // namespace platform::testing
