@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fixtures/noexec_mount.h"
 #include "fixtures/sandbox.h"
 #include "platform/kernel_object.h"
 #include "platform/lasterror.h"
@@ -317,6 +318,21 @@ TEST_F(CreateProcessTest, FailedStartsReportTheirReason) {
         EXPECT_EQ(info.hThread, nullptr);
         EXPECT_TRUE(HasNoChildren());
     }
+}
+
+// A program that the system refuses to execute fails the start with the reason; the start
+// does not report success before the program was executed.
+TEST_F(CreateProcessTest, AProgramOnANoexecMountFailsTheStart) {
+    const std::string script =
+        fixtures::NoexecProgramOrRunThere(sandbox_.Path("noexec"), "setup.sh", 0755);
+    if (script.empty())
+        return;
+    PROCESS_INFORMATION info;
+    SetLastError(0);
+    EXPECT_FALSE(Start(nullptr, Wide("\"" + Sandbox::Win(script) + "\""), nullptr, FALSE, &info));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(info.hProcess, nullptr);
+    EXPECT_TRUE(HasNoChildren());
 }
 
 TEST_F(CreateProcessTest, RefusesWhatCannotBeHonoured) {
