@@ -12,7 +12,7 @@ packages=(
     libcurl4-openssl-dev libssl-dev openssl libsqlite3-dev zlib1g-dev
     qt6-base-dev libgl-dev fonts-dejavu-core
     binutils-mingw-w64-i686
-    clang-format coreutils python3
+    clang-format coreutils python3 util-linux
     nginx-light squid openssl
     aria2 axel curl
     xvfb xauth xdotool x11-apps

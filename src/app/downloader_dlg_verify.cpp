@@ -1,5 +1,5 @@
 // Verification of the file at the target path, and the start of the installer.
-#include <cwchar>
+#include <cstddef>
 
 #include "app/downloader_dlg.h"
 #include "app/resource_text.h"
@@ -21,6 +21,21 @@ constexpr DWORD kDigestRetryMs = 100;
 constexpr int kDigestLength = 32;
 constexpr int kWidePath = 260;
 constexpr int kWideCommandLine = 521;
+
+// The program's path alone, in quotes. A quote in the path (a Linux file name may hold one) is
+// written twice, so that the whole name is started and never a program named by a part of it.
+// Even a path of 259 quotes fits the buffer.
+void QuoteProgram(const wchar_t* szProgram, wchar_t* szCmdLine, size_t nSize) {
+    size_t nAt = 0;
+    szCmdLine[nAt++] = L'"';
+    for (const wchar_t* p = szProgram; *p != L'\0' && nAt + 3 < nSize; ++p) {
+        if (*p == L'"')
+            szCmdLine[nAt++] = L'"';
+        szCmdLine[nAt++] = *p;
+    }
+    szCmdLine[nAt++] = L'"';
+    szCmdLine[nAt] = L'\0';
+}
 }  // namespace
 
 BOOL CZELVDownloaderDlg::CheckMd5() {
@@ -136,7 +151,7 @@ BOOL CZELVDownloaderDlg::LaunchCmd(const wchar_t* szProgram) {
         }
     } else {
         wchar_t szCmdLine[kWideCommandLine] = {0};
-        swprintf(szCmdLine, kWideCommandLine, L"\"%ls\"", szProgram);
+        QuoteProgram(szProgram, szCmdLine, kWideCommandLine);
         STARTUPINFOW si = {};
         si.cb = sizeof(si);
         PROCESS_INFORMATION pi = {};

@@ -311,6 +311,8 @@ TEST_F(VerificationTest, AStartThatFailsOrIsRefusedIsReportedWithThePath) {
         {"no file", "", 0, 0, IDS_LAUNCH_FAILED, false},
         {"not a program", "plain words, no interpreter line\n", 0755, geteuid(), IDS_LAUNCH_FAILED,
          true},
+        {"not a program, without the execute bit", "plain words\n", 0644, geteuid(),
+         IDS_LAUNCH_FAILED, true},
         {"another user's file", script, 0755, other, IDS_FILE_NOT_OWN, false},
         {"a file that others may change", script, 0757, geteuid(), IDS_FILE_NOT_OWN, false},
         {"a file that its group may change", script, 0775, geteuid(), IDS_FILE_NOT_OWN, false},
@@ -355,6 +357,32 @@ TEST_F(VerificationTest, AStartThatFailsOrIsRefusedIsReportedWithThePath) {
     ASSERT_NE(lines.end(), null);
     EXPECT_EQ("INFO: +++++ LaunchCmd()", *(null - 1));
     EXPECT_EQ(0u, Count("INFO: ---- LaunchCmd()"));
+}
+
+// A Linux file name may hold a quote: the installer is started by its whole name, never a
+// program named by the part before the quote.
+TEST_F(VerificationTest, AnInstallerWhoseNameHoldsAQuoteIsStartedWhole) {
+    const std::string folder = sandbox_.Path("my folder");
+    std::filesystem::create_directories(folder);
+    const std::string installer = folder + R"(/setup" it's.sh)";
+    const std::string marker = sandbox_.Path("argv");
+    // $0 is the path the script was executed by; $# counts what followed it.
+    const std::string report = R"(printf '%s\n' "$0" "$#" > ')" + marker + ".tmp'";
+    sandbox_.WriteFile(installer,
+                       "#!/bin/sh\n" + report + " && mv '" + marker + ".tmp' '" + marker + "'\n");
+    const std::string decoyRan = sandbox_.Path("decoy ran");
+    WriteInstaller(folder + "/setup", decoyRan);
+    TestIdentity user;
+    ASSERT_TRUE(Run([&](TestDlg& dlg) {
+        Prepare(dlg, kUrl);
+        dlg.UpdateDLFullName(fixtures::Sandbox::Win(installer).c_str());
+        EXPECT_EQ(1, dlg.OnLaunch());
+    }));
+    EXPECT_TRUE(AppearsSoon(marker)) << "the installer ran";
+    EXPECT_EQ(installer + "\n0\n", fixtures::Sandbox::ReadFile(marker)) << "by its path alone";
+    EXPECT_TRUE(responder_.boxes().empty());
+    EXPECT_TRUE(Has(R"(INFO: ")" + fixtures::Sandbox::Win(folder) + R"(\setup"" it's.sh")"));
+    EXPECT_FALSE(fixtures::Sandbox::Exists(decoyRan));
 }
 
 TEST_F(VerificationTest, TheStateDisplayShowsEachState) {

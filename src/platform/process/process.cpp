@@ -323,10 +323,18 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
         return out;
     std::string program;
     if (line[at] == '"') {
-        const size_t close = line.find('"', at + 1);
-        const size_t stop = close == std::string::npos ? line.size() : close;
-        program = line.substr(at + 1, stop - at - 1);
-        at = close == std::string::npos ? line.size() : close + 1;
+        // A file name here may hold a quote, which no Windows name can: "" stands for it.
+        for (++at; at < line.size(); ++at) {
+            if (line[at] != '"') {
+                program += line[at];
+            } else if (at + 1 < line.size() && line[at + 1] == '"') {
+                program += '"';
+                ++at;
+            } else {
+                ++at;
+                break;
+            }
+        }
     } else {
         const size_t start = at;
         while (at < line.size() && !IsBlank(line[at]))

@@ -51,11 +51,13 @@ typedef struct _PROCESS_INFORMATION {
 } PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
 
 // Starts a program. Without `app`, the program is the first item of `cmdLine`, split by the
-// Windows rules; a bare name is looked up in PATH. A started file that lacks its owner's
-// execute bit gets it. Without `inherit`, the program gets none of the caller's open files and
-// writes its output to /dev/null. `env` is a Windows environment block ("k=v\0...\0"), wide
-// with CREATE_UNICODE_ENVIRONMENT. A program that cannot be started fails the call with its
-// reason (ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_BAD_EXE_FORMAT, ERROR_DIRECTORY).
+// Windows rules (a quote inside a quoted program name written twice); a bare name is looked up
+// in PATH. A started file that lacks its owner's execute bit gets it. Without `inherit`, the
+// program gets none of the caller's open files and writes its output to /dev/null. `env` is a
+// Windows environment block ("k=v\0...\0"), wide with CREATE_UNICODE_ENVIRONMENT. The call
+// returns once the program has been executed: a program that cannot be started, or that the
+// system refuses to execute, fails the call with its reason (ERROR_FILE_NOT_FOUND,
+// ERROR_ACCESS_DENIED, ERROR_BAD_EXE_FORMAT, ERROR_DIRECTORY).
 BOOL CreateProcessW(LPCWSTR app, LPWSTR cmdLine, LPSECURITY_ATTRIBUTES processAttributes,
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags, LPVOID env,
                     LPCWSTR dir, LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION processInfo);

@@ -14,7 +14,8 @@ namespace platform {
 // A command line split by the Windows rules: the program name runs to its closing quote or to
 // the first blank; then blanks separate arguments, quotes group them, 2n backslashes before a
 // quote give n backslashes and the quote's effect, 2n+1 give n and a literal quote, "" inside
-// quotes gives a literal quote; other backslashes are literal.
+// quotes gives a literal quote; other backslashes are literal. One addition, as a Linux file
+// name may hold a quote: "" inside a quoted program name gives a literal quote too.
 std::vector<std::string> SplitCommandLine(const std::string& line);
 // Arguments only (the parameters of a shell start), with the argument rules above.
 std::vector<std::string> SplitArguments(const std::string& text);

@@ -119,6 +119,11 @@ DWORD ShellStart(const std::string& verb, const std::string& file, const std::st
         if (missing != ERROR_SUCCESS)
             return missing;
         platform::MakeOwnerExecutable(native);
+        // The prompt executes the program only after the password, and its failure never
+        // comes back to us: what the system will not execute (a noexec mount, a file without
+        // an execute bit we could give it) is refused here.
+        if (access(native.c_str(), X_OK) != 0)
+            return platform::WindowsErrorFromErrno(errno);
         const std::string folder =
             directory.empty() ? std::string() : platform::ToNativePath(directory.c_str());
         return Starter().StartElevated(native, platform::SplitArguments(parameters), folder,

@@ -15,6 +15,7 @@
 #include "platform/kernel/kernel_object.h"
 #include "platform/process/process.h"
 #include "platform/process/process_internal.h"
+#include "support/noexec_mount.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -69,6 +70,10 @@ TEST(CommandLine, SplitsByTheWindowsRules) {
         // The program name ends at its closing quote and knows no escapes.
         {R"("a\"b c")", {R"(a\)", "b", "c"}},
         {R"("prog"x y)", {"prog", "x", "y"}},
+        // A Linux file name may hold a quote: written twice inside the quoted program name.
+        {R"("\d\setup"" it's.sh" x)", {R"(\d\setup" it's.sh)", "x"}},
+        {R"("""a"""".sh")", {R"("a"".sh)"}},
+        {R"("end""" x)", {R"(end")", "x"}},
         {R"(\unquoted\path\prog a)", {R"(\unquoted\path\prog)", "a"}},
         // Arguments: quotes group, backslashes count only before a quote.
         {R"(p "a b c" d e)", {"p", "a b c", "d", "e"}},
@@ -168,6 +173,34 @@ mv marker.tmp marker
         CloseProcessHandles(info);
     }
     close(held);
+}
+
+// A name holding quotes reaches the program whole, and nothing named by a part of it runs, though
+// the start gives a program its execute bit.
+TEST_F(CreateProcessTest, AProgramNameHoldingQuotesIsStartedWhole) {
+    const std::string marker = sandbox_.Path("argv");
+    const std::string decoyRan = sandbox_.Path("decoy ran");
+    const std::string decoy = WriteScript("setup", "touch '" + decoyRan + "'\n");
+    // The script's $0 is the path it was executed by; $# counts what followed it.
+    const std::string body = R"(printf '%s\n' "$0" "$#" > ')" + marker + "'\n";
+    for (const char* name : {R"(setup" it's.sh)", R"(""a'"")", R"(ends in a quote")"}) {
+        SCOPED_TRACE(name);
+        unlink(marker.c_str());
+        const std::string script = WriteScript(name, body);
+        std::string quoted;
+        for (const char c : Sandbox::Win(script))
+            quoted += c == '"' ? std::string(2, '"') : std::string(1, c);
+        PROCESS_INFORMATION info;
+        ASSERT_TRUE(Start(nullptr, Wide("\"" + quoted + "\""), nullptr, FALSE, &info))
+            << GetLastError();
+        ASSERT_TRUE(platform::ObjectOf(info.hProcess)->WaitFor(10000));
+        CloseProcessHandles(info);
+        EXPECT_EQ(Sandbox::ReadFile(marker), script + "\n0\n");
+    }
+    EXPECT_FALSE(Sandbox::Exists(decoyRan));
+    struct stat st {};
+    ASSERT_EQ(stat(decoy.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & S_IXUSR, 0u);
 }
 
 TEST_F(CreateProcessTest, ProcessHandleIsSignalledWhenTheProgramEnds) {
@@ -285,6 +318,21 @@ TEST_F(CreateProcessTest, FailedStartsReportTheirReason) {
         EXPECT_EQ(info.hThread, nullptr);
         EXPECT_TRUE(HasNoChildren());
     }
+}
+
+// A program that the system refuses to execute fails the start with the reason; the start
+// does not report success before the program was executed.
+TEST_F(CreateProcessTest, AProgramOnANoexecMountFailsTheStart) {
+    const std::string script =
+        fixtures::NoexecProgramOrRunThere(sandbox_.Path("noexec"), "setup.sh", 0755);
+    if (script.empty())
+        return;
+    PROCESS_INFORMATION info;
+    SetLastError(0);
+    EXPECT_FALSE(Start(nullptr, Wide("\"" + Sandbox::Win(script) + "\""), nullptr, FALSE, &info));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(info.hProcess, nullptr);
+    EXPECT_TRUE(HasNoChildren());
 }
 
 TEST_F(CreateProcessTest, RefusesWhatCannotBeHonoured) {

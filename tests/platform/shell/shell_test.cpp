@@ -14,6 +14,7 @@
 #include "platform/kernel/kernel_object.h"
 #include "platform/shell/shell.h"
 #include "support/named_pipe.h"
+#include "support/noexec_mount.h"
 #include "support/platform/test_seams.h"
 #include "support/sandbox.h"
 
@@ -215,6 +216,25 @@ TEST_F(ShellTest, RunAsFailuresReachTheCaller) {
     SetLastError(0);
     EXPECT_FALSE(ShellExecuteExW(nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// The prompt executes the program only after the password and never tells us its failure: a
+// program that the system will not execute is refused before the prompt is asked.
+TEST_F(ShellTest, RunAsRefusesAProgramOnANoexecMount) {
+    // Given its execute bit, and refused all the same.
+    const std::string program =
+        fixtures::NoexecProgramOrRunThere(sandbox_.Path("noexec"), "setup.run", 0644);
+    if (program.empty())
+        return;
+    RecordingStarter starter;
+    const std::wstring file = Wide(Sandbox::Win(program));
+    SHELLEXECUTEINFOW info = RunAs(file, nullptr, SEE_MASK_NOCLOSEPROCESS);
+    SetLastError(0);
+    EXPECT_FALSE(ShellExecuteExW(&info));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(Code(info.hInstApp), SE_ERR_ACCESSDENIED);
+    EXPECT_EQ(info.hProcess, nullptr);
+    EXPECT_TRUE(starter.calls.empty());
 }
 
 // The desktop's own helpers, replaced in PATH by scripts that write down how they were called.
