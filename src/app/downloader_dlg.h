@@ -208,6 +208,9 @@ class CZELVDownloaderDlg : public CDialog {
     // The transfers of every unfinished range, added to the multi handle; returns their count.
     int AddTransfers(CURLM* multi, std::vector<CURL*>& handles, CFile& file, curl_slist* pIfRange);
     void RemoveTransfers(CURLM* multi, std::vector<CURL*>& handles);
+    // Every range from zero, under the server file's `strValidator`: the stale keys go (and the
+    // size and validator are saved) before the file's length is set. Throws as SetLength does.
+    void RestartRanges(CFile& file, const CString& strValidator);
     // The server's file changed under the held ranges: all of them again, from zero.
     BOOL StartAgainFromZero(CFile& file, int nSplit, const CString& strValidator);
     void TreatServerAsWithoutRanges();

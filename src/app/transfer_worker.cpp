@@ -143,12 +143,8 @@ BOOL CZELVDownloaderDlg::SetOutputLength(CFile& file, BOOL& bResume) {
                 FALSE, LOG_ERROR);
             bResume = FALSE;
         }
-        if (!bResume) {
-            // A kill between the two must not leave keys that count bytes the file lost.
-            m_strRecordsValidator = m_strServerValidator;
-            ForgetSavedConnections();
-            file.SetLength(m_nServerFileSize);
-        }
+        if (!bResume)
+            RestartRanges(file, m_strServerValidator);
         return TRUE;
     } catch (CException* e) {
         e->Delete();
@@ -401,17 +397,22 @@ void CZELVDownloaderDlg::RemoveTransfers(CURLM* multi, std::vector<CURL*>& handl
     }
 }
 
-BOOL CZELVDownloaderDlg::StartAgainFromZero(CFile& file, int nSplit, const CString& strValidator) {
-    // The stale keys go, and the records count nothing, before the file changes.
+void CZELVDownloaderDlg::RestartRanges(CFile& file, const CString& strValidator) {
+    m_strServerValidator = strValidator;
     m_strRecordsValidator = strValidator;
+    // A kill between the two must not leave keys that count bytes the file lost.
     ForgetSavedConnections();
+    file.SetLength(m_nServerFileSize);
+}
+
+BOOL CZELVDownloaderDlg::StartAgainFromZero(CFile& file, int nSplit, const CString& strValidator) {
     FillFreshRecords(nSplit, &file);
     m_logFile.WriteLog(
         "The file on the server is no longer the one whose ranges were kept (If-Range was "
         "answered with the whole file); every range starts again from zero",
         FALSE, LOG_ERROR);
     try {
-        file.SetLength(m_nServerFileSize);
+        RestartRanges(file, strValidator);
     } catch (CException* e) {
         e->Delete();
         m_logFile.WriteLog("set the length of the download file failed", FALSE, LOG_ERROR);
